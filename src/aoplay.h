@@ -1,0 +1,44 @@
+// aoplay: plays one column of a text table out of analog output channel 0 of board 0, paced by
+// the board's own continuous input scan. Run settings, the value table and the support routines.
+#ifndef AOPLAY_H
+#define AOPLAY_H
+
+#include <cstddef>
+
+// Run settings, written by the option parser; the reader counts skip_lines down.
+extern int skip_lines;  // leading input lines still to skip
+extern int data_column; // 1-based column to play, never below 1
+extern float rate;      // samples per second, above 0
+
+// The value table: one single-precision value per accepted input line, in input order.
+extern float *values;
+extern int value_count;
+
+// Fixed text buffers of 255 characters plus the terminating NUL.
+constexpr int text_capacity = 256;
+extern char arg_text[text_capacity];
+extern char line_buf[text_capacity];
+
+// The phases of a run, in the order main calls them.
+void join_arguments(int argc, char **argv);
+void parse_options();
+void read_waveform();
+void run_playback();
+[[noreturn]] void print_usage();
+
+// Support routines.
+[[noreturn]] void fatal_error(const char *message);
+void *calloc_or_exit(std::size_t count);
+void *realloc_or_exit(void *block, std::size_t count);
+int match_keyword(char *token, const char *keyword, int n, char stop);
+
+// Number text: the tool's own conversions, the same on every platform. Leading white space is
+// skipped, conversion stops at the first character that does not fit, and text without a
+// leading number reads as 0. An integer wraps modulo 2^32; a real takes e, E, d or D for its
+// exponent and no hexadecimal, infinity or NaN forms.
+int text_to_int(const char *text);
+double text_to_real(const char *text, const char **end = nullptr);
+// A double narrowed to single precision, correctly rounded, infinity past the float range.
+float narrow_to_float(double value);
+
+#endif
