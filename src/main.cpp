@@ -1,0 +1,2 @@
+#include "aoplay.h"
+int main(int argc, char **argv) { (void)argc; (void)argv; return 0; }
