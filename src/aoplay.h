@@ -38,6 +38,8 @@ int match_keyword(char *token, const char *keyword, int n, char stop);
 // exponent and no hexadecimal, infinity or NaN forms.
 int text_to_int(const char *text);
 double text_to_real(const char *text, const char **end = nullptr);
+// The same over the text from text up to limit (exclusive), for text without a NUL after it.
+double text_to_real(const char *text, const char *limit, const char **end);
 // A double narrowed to single precision, correctly rounded, infinity past the float range.
 float narrow_to_float(double value);
 
