@@ -1,1 +1,163 @@
-// placeholder
+// The column reader: standard input read in large binary blocks, split into lines and columns
+// by the tool itself, so that it reads alike on every platform and fast.
+#include "aoplay.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <cerrno>
+#include <unistd.h>
+#endif
+
+[[maybe_unused]] static const char version_stamp[] = "3.01.01b";
+
+float *values = nullptr;
+int value_count = 0;
+char line_buf[text_capacity];
+
+namespace {
+
+constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr char ctrl_z = 26; // ends a file's text, as on DOS
+
+// Room for the value table, grown in steps of half its size so that reading stays linear in
+// time wherever realloc copies; trimmed to value_count + 1 entries at the end.
+std::size_t table_room = 0;
+
+void store_value(float value) {
+    values[value_count] = value;
+    ++value_count;
+    std::size_t needed = static_cast<std::size_t>(value_count) + 1;
+    if (needed > table_room) {
+        if (value_count == INT32_MAX) fatal_error("Not enough memory !\n");
+        std::size_t room = table_room + table_room / 2 + 16;
+        values = static_cast<float *>(realloc_or_exit(values, room));
+        table_room = room;
+    }
+}
+
+bool is_column_delimiter(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// One data line, already in line_buf as a C string: the value of column data_column.
+void take_column() {
+    const char *p = line_buf;
+    for (int column = 1;; ++column) {
+        while (is_column_delimiter(*p))
+            ++p;
+        if (*p == '\0') fatal_error("Data read failure !\n");
+        const char *token = p;
+        while (*p != '\0' && !is_column_delimiter(*p))
+            ++p;
+        if (column == data_column) {
+            store_value(narrow_to_float(text_to_real(token, p, nullptr)));
+            return;
+        }
+    }
+}
+
+void take_line(const char *text, std::size_t length) {
+    if (skip_lines > 0) {
+        --skip_lines;
+        return;
+    }
+    if (length > text_capacity - 1) fatal_error("Input line too long !\n");
+    std::memcpy(line_buf, text, length);
+    line_buf[length] = '\0';
+    take_column();
+}
+
+// Standard input in binary: block reads, end of input on end of file or on a read error.
+struct Input {
+    bool ends_at_ctrl_z = false;
+    bool at_end = false;
+};
+
+std::size_t read_block(Input &in, char *into, std::size_t room) {
+    if (in.at_end) return 0;
+#if defined(_WIN32)
+    int got = _read(0, into, static_cast<unsigned>(room));
+#else
+    ssize_t got;
+    do
+        got = read(0, into, room);
+    while (got < 0 && errno == EINTR);
+#endif
+    if (got <= 0) {
+        in.at_end = true;
+        return 0;
+    }
+    std::size_t length = static_cast<std::size_t>(got);
+    if (in.ends_at_ctrl_z) {
+        if (const void *z = std::memchr(into, ctrl_z, length)) {
+            length = static_cast<std::size_t>(static_cast<const char *>(z) - into);
+            in.at_end = true;
+        }
+    }
+    return length;
+}
+
+bool input_is_terminal() {
+#if defined(_WIN32)
+    _setmode(0, _O_BINARY);
+    return _isatty(0) != 0;
+#else
+    return isatty(0) != 0;
+#endif
+}
+
+} // namespace
+
+void read_waveform() {
+    values = static_cast<float *>(calloc_or_exit(1));
+    value_count = 0;
+    table_room = 1;
+
+    Input in;
+    in.ends_at_ctrl_z = !input_is_terminal();
+    static char buffer[block_size];
+
+    // buffer[0, held) is the start of a line whose end has not been read yet.
+    std::size_t held = 0;
+    bool skipping_long_line = false; // a skipped line too long to hold is being passed over
+    for (;;) {
+        std::size_t got = read_block(in, buffer + held, block_size - held);
+        if (got == 0) break;
+        const char *p = buffer;
+        const char *end = buffer + held + got;
+        const char *search = buffer + held;
+        while (const char *lf = static_cast<const char *>(
+                   std::memchr(search, '\n', static_cast<std::size_t>(end - search)))) {
+            std::size_t length = static_cast<std::size_t>(lf - p);
+            if (length > 0 && lf[-1] == '\r') --length;
+            if (skipping_long_line)
+                skipping_long_line = false;
+            else
+                take_line(p, length);
+            p = lf + 1;
+            search = p;
+        }
+        held = static_cast<std::size_t>(end - p);
+        if (held > text_capacity && !skipping_long_line) {
+            // Longer than any data line may be: only a skipped line can go on.
+            if (skip_lines <= 0) fatal_error("Input line too long !\n");
+            --skip_lines;
+            skipping_long_line = true;
+        }
+        if (skipping_long_line)
+            held = 0;
+        else
+            std::memmove(buffer, p, held);
+    }
+    // A last line without a line feed still counts; its carriage return stays in the line.
+    if (held > 0 && !skipping_long_line) take_line(buffer, held);
+
+    values =
+        static_cast<float *>(realloc_or_exit(values, static_cast<std::size_t>(value_count) + 1));
+    table_room = static_cast<std::size_t>(value_count) + 1;
+}
