@@ -14,10 +14,9 @@ extern float rate;      // samples per second, above 0
 extern float *values;
 extern int value_count;
 
-// Fixed text buffers of 255 characters plus the terminating NUL.
+// The joined arguments: 255 characters plus the terminating NUL.
 constexpr int text_capacity = 256;
 extern char arg_text[text_capacity];
-extern char line_buf[text_capacity];
 
 // The phases of a run, in the order main calls them.
 void join_arguments(int argc, char **argv);

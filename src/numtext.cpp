@@ -28,21 +28,52 @@ const char *skip_space(const char *p, const char *limit) {
     return p;
 }
 
-// The extent of a real number's text, found before converting it.
+// The extent of a real number's text, found before converting it, with its digits gathered
+// on the way for the common short number.
 struct RealText {
     const char *begin = nullptr;    // the sign or first digit
     const char *end = nullptr;      // one past the last character taken
     const char *exponent = nullptr; // the exponent letter, or nullptr
     bool negative = false;
     bool plus_sign = false;
-    std::int64_t magnitude = 0; // decimal exponent of the leading non-zero digit, saturated
     bool nonzero = false;
+    std::int64_t magnitude = 0; // decimal exponent of the leading non-zero digit, saturated
+    std::uint64_t mantissa = 0; // the significant digits, while there are at most 19
+    int significant = 0;        // significant digits seen, counted up to 20
+    std::int64_t scale = 0;     // the value is mantissa x 10^scale, saturated
 };
 
-std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
-    constexpr std::int64_t cap = std::int64_t{1} << 40;
-    std::int64_t sum = a + b; // both stay far below the int64 range
-    return sum > cap ? cap : (sum < -cap ? -cap : sum);
+constexpr std::int64_t saturation = std::int64_t{1} << 40;
+
+std::int64_t saturate(std::int64_t value) {
+    return value > saturation ? saturation : (value < -saturation ? -saturation : value);
+}
+
+// Gathers a run of digits into the mantissa while it has room for them; digits past the 19th
+// significant one only count.
+const char *take_digits(const char *p, const char *limit, RealText &t) {
+    const char *first = p;
+    std::size_t room = static_cast<std::size_t>(19 - t.significant);
+    const char *stop = static_cast<std::size_t>(limit - p) < room ? limit : p + room;
+    std::uint64_t mantissa = t.mantissa;
+    for (; p < stop; ++p) {
+        unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit > 9) break;
+        mantissa = mantissa * 10 + digit;
+    }
+    t.mantissa = mantissa;
+    if (p == stop)
+        while (p < limit && is_digit(*p))
+            ++p;
+    std::int64_t taken = t.significant + (p - first);
+    t.significant = static_cast<int>(taken > 20 ? 20 : taken);
+    return p;
+}
+
+const char *skip_zeros(const char *p, const char *limit) {
+    while (p < limit && *p == '0')
+        ++p;
+    return p;
 }
 
 // Scans an optional sign, digits with an optional '.' and fraction, and an optional exponent
@@ -54,47 +85,70 @@ bool scan_real(const char *p, const char *limit, RealText &t) {
         t.plus_sign = *p == '+';
         ++p;
     }
-    std::int64_t point_shift = 0; // digits before the point, less leading zeros
-    bool any_digit = false;
-    for (; p < limit && is_digit(*p); ++p) {
-        any_digit = true;
-        if (*p != '0') t.nonzero = true;
-        if (t.nonzero && point_shift < (std::int64_t{1} << 40)) ++point_shift;
-    }
+    const char *digits = p;
+    const char *leading = p = skip_zeros(p, limit);
+    p = take_digits(p, limit, t);
+    std::int64_t point_shift = saturate(p - leading); // digits before the point, less leading zeros
+    bool any_digit = p != digits;
+    std::int64_t fraction = 0; // digits after the point
     if (p < limit && *p == '.') {
-        ++p;
-        for (; p < limit && is_digit(*p); ++p) {
-            any_digit = true;
-            if (!t.nonzero) {
-                if (*p != '0')
-                    t.nonzero = true;
-                else if (point_shift > -(std::int64_t{1} << 40))
-                    --point_shift;
-            }
+        const char *first = ++p;
+        if (t.significant == 0) {
+            p = skip_zeros(p, limit);
+            point_shift = saturate(first - p);
         }
+        p = take_digits(p, limit, t);
+        fraction = saturate(p - first);
+        any_digit = any_digit || p != first;
     }
     if (!any_digit) return false;
+    t.nonzero = t.significant > 0;
     t.end = p;
+    std::int64_t exp = 0;
     if (p < limit && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) {
         const char *q = p + 1;
         bool exp_negative = false;
         if (q < limit && (*q == '+' || *q == '-')) exp_negative = *q++ == '-';
         if (q < limit && is_digit(*q)) {
-            std::int64_t exp = 0;
             for (; q < limit && is_digit(*q); ++q)
-                if (exp < (std::int64_t{1} << 40)) exp = exp * 10 + (*q - '0');
+                if (exp < saturation) exp = exp * 10 + (*q - '0');
+            if (exp_negative) exp = -exp;
             t.exponent = p;
             t.end = q;
-            point_shift = saturating_add(point_shift, exp_negative ? -exp : exp);
         }
     }
-    t.magnitude = point_shift;
+    t.magnitude = saturate(point_shift + exp);
+    t.scale = saturate(exp - fraction);
     return true;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A mantissa and a power of ten that are both exact doubles give the correctly rounded value
+// in one multiplication or division. Needs arithmetic in double precision, not x87's extended.
+bool convert_exactly(const RealText &t, double &value) {
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+    if (t.significant > 19 || t.mantissa > (std::uint64_t{1} << 53) || t.scale < -22 ||
+        t.scale > 22)
+        return false;
+    double m = static_cast<double>(t.mantissa);
+    value = t.scale >= 0 ? m * exact_powers[t.scale] : m / exact_powers[-t.scale];
+    if (t.negative) value = -value;
+    return true;
+#else
+    (void)t;
+    (void)value;
+    return false;
+#endif
+}
+
 double convert_real(const RealText &t) {
-    const char *first = t.plus_sign ? t.begin + 1 : t.begin;
     double value = 0;
+    if (convert_exactly(t, value)) return value;
+    const char *first = t.plus_sign ? t.begin + 1 : t.begin;
     std::from_chars_result result{};
     if (t.exponent != nullptr && (*t.exponent == 'd' || *t.exponent == 'D')) {
         // from_chars knows only e and E as exponent letters.
@@ -111,6 +165,44 @@ double convert_real(const RealText &t) {
         if (t.negative) value = -value;
     }
     return value;
+}
+
+const char *take_plain_digits(const char *p, const char *limit, std::uint64_t &mantissa) {
+    for (; p < limit; ++p) {
+        unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit > 9) break;
+        mantissa = mantissa * 10 + digit; // wraps past 19 digits; such text goes the long way
+    }
+    return p;
+}
+
+// The common table entry, a short plain decimal such as -4.123456, read in one pass. Returns
+// false for anything else: an exponent, more than 19 digits, no digit at all.
+bool read_short_decimal(const char *p, const char *limit, double &value, const char *&end) {
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+    bool negative = false;
+    if (p < limit && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    std::uint64_t mantissa = 0;
+    const char *digits = p;
+    p = take_plain_digits(p, limit, mantissa);
+    std::size_t count = static_cast<std::size_t>(p - digits);
+    std::size_t fraction = 0;
+    if (p < limit && *p == '.') {
+        const char *first = ++p;
+        p = take_plain_digits(p, limit, mantissa);
+        fraction = static_cast<std::size_t>(p - first);
+        count += fraction;
+    }
+    if (count == 0 || count > 19 || mantissa > (std::uint64_t{1} << 53)) return false;
+    if (p < limit && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) return false;
+    double magnitude = static_cast<double>(mantissa) / exact_powers[fraction];
+    value = negative ? -magnitude : magnitude;
+    end = p;
+    return true;
+#else
+    (void)p, (void)limit, (void)value, (void)end;
+    return false;
+#endif
 }
 
 } // namespace
@@ -130,6 +222,12 @@ int text_to_int(const char *text) {
 
 double text_to_real(const char *text, const char *limit, const char **end) {
     const char *p = skip_space(text, limit);
+    double value = 0;
+    const char *value_end = nullptr;
+    if (read_short_decimal(p, limit, value, value_end)) {
+        if (end != nullptr) *end = value_end;
+        return value;
+    }
     RealText t;
     if (!scan_real(p, limit, t)) {
         if (end != nullptr) *end = text;

@@ -17,11 +17,11 @@
 
 float *values = nullptr;
 int value_count = 0;
-char line_buf[text_capacity];
 
 namespace {
 
 constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr std::size_t max_line_length = 255;
 constexpr char ctrl_z = 26; // ends a file's text, as on DOS
 
 // Room for the value table, grown in steps of half its size so that reading stays linear in
@@ -40,36 +40,53 @@ void store_value(float value) {
     }
 }
 
-bool is_column_delimiter(char c) {
-    return c == ' ' || c == '\t';
-}
+// What each byte is to the column walk: part of a column, a delimiter, or the end of the text.
+enum : unsigned char { in_column, delimiter, text_end };
 
-// One data line, already in line_buf as a C string: the value of column data_column.
-void take_column() {
-    const char *p = line_buf;
-    for (int column = 1;; ++column) {
-        while (is_column_delimiter(*p))
-            ++p;
-        if (*p == '\0') fatal_error("Data read failure !\n");
-        const char *token = p;
-        while (*p != '\0' && !is_column_delimiter(*p))
-            ++p;
-        if (column == data_column) {
-            store_value(narrow_to_float(text_to_real(token, p, nullptr)));
-            return;
-        }
+constexpr struct ByteKinds {
+    unsigned char kind[256] = {};
+    constexpr ByteKinds() {
+        kind[static_cast<unsigned char>(' ')] = delimiter;
+        kind[static_cast<unsigned char>('\t')] = delimiter;
+        kind[0] = text_end;
     }
+} byte_kinds;
+
+unsigned char kind_of(const char *p) {
+    return byte_kinds.kind[static_cast<unsigned char>(*p)];
 }
 
-void take_line(const char *text, std::size_t length) {
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// One data line, a C string in the input block ending at end: the value of column data_column.
+void take_column(const char *line, const char *end) {
+    const char *p = line;
+    for (int column = 1;; ++column) {
+        while (kind_of(p) == delimiter) ++p;
+        if (kind_of(p) == text_end) fatal_error("Data read failure !\n");
+        if (column == data_column) break;
+        while (kind_of(p) == in_column) ++p;
+    }
+    // The number stops by itself at the delimiter after it, unless the column starts with
+    // white space that the conversion would skip, over the delimiter too: then bound it.
+    const char *limit = end;
+    if (is_space(*p)) {
+        limit = p;
+        while (kind_of(limit) == in_column) ++limit;
+    }
+    store_value(narrow_to_float(text_to_real(p, limit, nullptr)));
+}
+
+// A line of the input block, ended in place by a NUL over its line end: it is converted
+// where it lies, and a NUL inside it ends its text as it would end a C string.
+void take_line(char *text, std::size_t length) {
     if (skip_lines > 0) {
         --skip_lines;
         return;
     }
-    if (length > text_capacity - 1) fatal_error("Input line too long !\n");
-    std::memcpy(line_buf, text, length);
-    line_buf[length] = '\0';
-    take_column();
+    if (length > max_line_length) fatal_error("Input line too long !\n");
+    text[length] = '\0';
+    take_column(text, text + length);
 }
 
 // Standard input in binary: block reads, end of input on end of file or on a read error.
@@ -120,7 +137,7 @@ void read_waveform() {
 
     Input in;
     in.ends_at_ctrl_z = !input_is_terminal();
-    static char buffer[block_size];
+    static char buffer[block_size + 1]; // room for the NUL after a last line without LF
 
     // buffer[0, held) is the start of a line whose end has not been read yet.
     std::size_t held = 0;
@@ -128,23 +145,22 @@ void read_waveform() {
     for (;;) {
         std::size_t got = read_block(in, buffer + held, block_size - held);
         if (got == 0) break;
-        const char *p = buffer;
-        const char *end = buffer + held + got;
-        const char *search = buffer + held;
-        while (const char *lf = static_cast<const char *>(
+        char *line = buffer;
+        char *end = buffer + held + got;
+        char *search = buffer + held;
+        while (char *lf = static_cast<char *>(
                    std::memchr(search, '\n', static_cast<std::size_t>(end - search)))) {
-            std::size_t length = static_cast<std::size_t>(lf - p);
+            std::size_t length = static_cast<std::size_t>(lf - line);
             if (length > 0 && lf[-1] == '\r') --length;
             if (skipping_long_line)
                 skipping_long_line = false;
             else
-                take_line(p, length);
-            p = lf + 1;
-            search = p;
+                take_line(line, length);
+            line = search = lf + 1;
         }
-        held = static_cast<std::size_t>(end - p);
-        if (held > text_capacity && !skipping_long_line) {
-            // Longer than any data line may be: only a skipped line can go on.
+        held = static_cast<std::size_t>(end - line);
+        if (held > max_line_length + 1 && !skipping_long_line) {
+            // Longer than any data line may be (a CR may still go): only a skipped line goes on.
             if (skip_lines <= 0) fatal_error("Input line too long !\n");
             --skip_lines;
             skipping_long_line = true;
@@ -152,7 +168,7 @@ void read_waveform() {
         if (skipping_long_line)
             held = 0;
         else
-            std::memmove(buffer, p, held);
+            std::memmove(buffer, line, held);
     }
     // A last line without a line feed still counts; its carriage return stays in the line.
     if (held > 0 && !skipping_long_line) take_line(buffer, held);

@@ -6,7 +6,10 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -85,6 +88,24 @@ TEST(TextToReal, ReadsLeadingNumberOnly) {
         EXPECT_EQ(value, c.value) << '"' << c.text << '"';
         EXPECT_EQ(std::signbit(value), std::signbit(c.value)) << '"' << c.text << '"';
         EXPECT_EQ(end - c.text, c.used < 0 ? 0 : c.used) << '"' << c.text << '"';
+    }
+}
+
+TEST(TextToReal, AgreesWithTheCLibraryOnDecimalText) {
+    // glibc's strtod rounds correctly in the C locale; on plain decimal text the two agree.
+    std::mt19937_64 random(12345);
+    auto digits = [&](int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i)
+            text += static_cast<char>('0' + random() % 10);
+        return text;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        std::string text = (random() % 2 ? "-" : "") + digits(1 + int(random() % 12));
+        if (random() % 4) text += "." + digits(int(random() % 20));
+        if (random() % 3 == 0) text += "e" + std::to_string(int(random() % 700) - 350);
+        double expected = std::strtod(text.c_str(), nullptr);
+        EXPECT_EQ(text_to_real(text.c_str()), expected) << text;
     }
 }
 
