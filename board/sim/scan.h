@@ -1,0 +1,48 @@
+// The analog input scan: which samples have been taken by a given moment, where they go in the
+// caller's buffer, and what the trace summary needs to know about outputs during the scan.
+#ifndef BOARDSIM_SCAN_H
+#define BOARDSIM_SCAN_H
+
+#include <cstdint>
+
+namespace boardsim {
+
+// The board's pacer cannot go faster; asking for more gets this.
+constexpr std::int32_t max_rate = 1000000;
+constexpr std::int64_t no_limit = INT64_MAX;
+
+struct ScanSetup {
+    void *buffer;            // null: samples are counted but not stored
+    std::int64_t length;     // samples the buffer holds
+    std::int64_t rate;       // samples per second
+    std::int64_t limit;      // samples after which the scan ends by itself
+    std::int64_t per_second; // clock ticks per second
+    std::int64_t start;      // clock tick at which the scan starts
+};
+
+struct Scan {
+    ScanSetup setup;
+    bool running;
+    std::int64_t acquired;
+    std::int64_t index; // buffer index of the newest sample, -1 before the first
+    std::int64_t due;   // tick at which the next sample (or the end) comes
+    // The next sample's time since the start is exactly whole + frac / rate ticks; stepping it
+    // by a precomputed quotient and remainder keeps divisions off the usual path.
+    std::int64_t whole, frac, step_whole, step_frac;
+    // What status calls report, kept ready so they only copy.
+    std::int32_t shown_count, shown_index;
+    // For the trace summary.
+    std::int64_t outputs, covered, last_covered;
+};
+
+void scan_start(Scan &scan, const ScanSetup &setup);
+// Takes the samples due by `now` (call only when now >= scan.due), storing `code` for each.
+void scan_advance(Scan &scan, std::int64_t now, std::uint16_t code);
+// An output was written: it covers the newest sample, if no output did yet.
+void scan_note_output(Scan &scan);
+// Samples during which no output was written.
+std::int64_t scan_missed(const Scan &scan);
+
+} // namespace boardsim
+
+#endif
