@@ -1,0 +1,165 @@
+#include "tool_process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::vector<std::string> command_words() {
+    const char *command = std::getenv("AOPLAY_COMMAND");
+    std::istringstream words(command != nullptr ? command : "aoplay");
+    std::vector<std::string> out;
+    for (std::string w; words >> w;)
+        out.push_back(w);
+    return out;
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+} // namespace
+
+std::string scratch_path(const std::string &name) {
+    static int serial = 0;
+    const char *dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/aoplay-test-" + std::to_string(getpid()) +
+           "-" + std::to_string(++serial) + "-" + name;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string normalized(std::string text) {
+    if (std::getenv("AOPLAY_CRLF") == nullptr) return text;
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+}
+
+int raw_code(double volts) {
+    double raw = std::round((volts + 10.0) * 3276.8);
+    return raw < 0 ? 0 : (raw > 65535 ? 65535 : static_cast<int>(raw));
+}
+
+ToolCall tool_call(std::vector<std::string> args, std::string input) {
+    ToolCall call;
+    call.args = std::move(args);
+    call.input = std::move(input);
+    return call;
+}
+
+ToolRun run_tool(const ToolCall &call) {
+    std::string in_path = scratch_path("stdin");
+    std::string out_path = call.stdout_path.empty() ? scratch_path("stdout") : call.stdout_path;
+    std::string err_path = scratch_path("stderr");
+    write_file(in_path, call.input);
+    int feed[2] = {-1, -1};
+    if (call.stdin_kind == Stdin::pipe && pipe(feed) != 0) return {};
+
+    std::vector<std::string> words = command_words();
+    words.insert(words.end(), call.args.begin(), call.args.end());
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto &[name, value] : call.env)
+            setenv(name.c_str(), value.c_str(), 1);
+        switch (call.stdin_kind) {
+        case Stdin::file:
+            dup2(open(in_path.c_str(), O_RDONLY), 0);
+            break;
+        case Stdin::pipe:
+            dup2(feed[0], 0);
+            close(feed[0]);
+            close(feed[1]);
+            break;
+        case Stdin::closed:
+            close(0);
+            break;
+        case Stdin::null:
+            dup2(open("/dev/null", O_RDONLY), 0);
+            break;
+        }
+        dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        std::vector<char *> argv;
+        for (auto &w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    if (call.stdin_kind == Stdin::pipe) {
+        close(feed[0]);
+        signal(SIGPIPE, SIG_IGN);
+        for (std::size_t done = 0; done < call.input.size();) {
+            ssize_t n = write(feed[1], call.input.data() + done, call.input.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        close(feed[1]);
+    }
+
+    ToolRun run;
+    auto start = std::chrono::steady_clock::now();
+    bool termed = false;
+    for (int wstatus = 0;;) {
+        pid_t done = waitpid(pid, &wstatus, WNOHANG);
+        if (done == pid) {
+            run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+            break;
+        }
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+        if (!termed && call.term_after_ms >= 0 && ms >= call.term_after_ms) {
+            kill(pid, call.term_signal);
+            termed = true;
+        }
+        if (ms > call.timeout_ms) kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    run.out = normalized(read_file(out_path));
+    run.err = normalized(read_file(err_path));
+    std::remove(in_path.c_str());
+    std::remove(err_path.c_str());
+    if (call.stdout_path.empty()) std::remove(out_path.c_str());
+    return run;
+}
+
+Trace read_trace(const std::string &path) {
+    Trace trace;
+    std::ifstream in(path);
+    if (!in) return trace;
+    trace.found = true;
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("#", 0) == 0) {
+            trace.summaries.push_back(line);
+            trace.summary_after.push_back(trace.rows.size());
+            continue;
+        }
+        TraceRow row;
+        if (std::sscanf(line.c_str(), "%lf,%ld,%ld,%d,%lf", &row.seconds, &row.count, &row.index,
+                        &row.raw, &row.volts) == 5)
+            trace.rows.push_back(row);
+    }
+    return trace;
+}
