@@ -67,6 +67,9 @@ float value_at(std::int32_t index) {
 void run_playback() {
     std::int32_t rate_int = whole_rate();
     output_is_terminal = isatty(1) != 0;
+    // From the first board call until the output is back at zero, an interrupt only ends the
+    // loop: it never leaves the output driven or the scan running.
+    hold_interrupts();
 
     float revision = library_revision;
     cbDeclareRevision(&revision);
@@ -79,8 +82,6 @@ void run_playback() {
     }
     cbErrHandling(error_reporting, error_handling);
 
-    // From here until the output is back at zero, an interrupt only ends the loop.
-    hold_interrupts();
     clear_screen();
     cbAInScan(board, input_channel, input_channel, scan_length, &rate_int, input_range, scan_buffer,
               scan_options);
