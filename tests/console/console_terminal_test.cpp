@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -68,9 +69,8 @@ class Terminal : public ::testing::Test {
         char pattern[] = "/tmp/aoplay-console-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        // A server of its own for each test: one being killed may still hold its socket.
-        static int tests_run = 0;
-        socket_ = "aoplay-console-" + std::to_string(getpid()) + "-" + std::to_string(++tests_run);
+        // A server of its own, its socket in the test's directory so that it goes with it.
+        socket_ = dir_ + "/tmux.sock";
     }
 
     void TearDown() override {
@@ -79,7 +79,7 @@ class Terminal : public ::testing::Test {
     }
 
     std::string tmux(const std::string &arguments) {
-        return run("env -u TMUX tmux -L " + socket_ + " -f /dev/null " + arguments + " 2>&1");
+        return run("env -u TMUX tmux -S '" + socket_ + "' -f /dev/null " + arguments + " 2>&1");
     }
 
     // Starts a pane of cols x rows running the probe (through runner, if any) with probe_args
@@ -184,6 +184,11 @@ struct Window {
     int rows;
 };
 
+// Table entries print as their names, so the test names stay readable and stable.
+void PrintTo(const Window &window, std::ostream *out) {
+    *out << window.cols << 'x' << window.rows;
+}
+
 class ClearScreen : public Terminal, public ::testing::WithParamInterface<Window> {};
 
 // 120 x 40: 4800 cells, the last 800 keep their text; 80 x 60: 4000 is exactly 50 full rows;
@@ -252,6 +257,9 @@ struct Unreadable {
     const char *runner;
     const char *probe_args;
 };
+void PrintTo(const Unreadable &unreadable, std::ostream *out) {
+    *out << unreadable.name;
+}
 
 class NoCursor : public Terminal, public ::testing::WithParamInterface<Unreadable> {};
 
@@ -275,6 +283,9 @@ struct Key {
     const char *name;
     const char *keys; // as send-keys takes them
 };
+void PrintTo(const Key &key, std::ostream *out) {
+    *out << key.name;
+}
 
 class KeyPress : public Terminal, public ::testing::WithParamInterface<Key> {};
 
@@ -301,6 +312,9 @@ struct Early {
     const char *keys;
     const char *commands;
 };
+void PrintTo(const Early &early, std::ostream *out) {
+    *out << early.name;
+}
 
 class EarlyKey : public Terminal, public ::testing::WithParamInterface<Early> {};
 
@@ -339,6 +353,9 @@ struct Ending {
     int signal;    // sent once the probe is ready, or 0
     int exit_code; // as the shell reports it
 };
+void PrintTo(const Ending &ending, std::ostream *out) {
+    *out << ending.name;
+}
 
 class Restore : public Terminal, public ::testing::WithParamInterface<Ending> {};
 
