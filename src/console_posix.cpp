@@ -52,7 +52,8 @@ std::atomic<int> saved_valid{0};
 std::atomic<int> look_again{1};
 // False when the terminal cannot raise SIGIO: then every call has to look.
 bool input_signal = false;
-// get_cursor took input bytes that were not its answer: they count as a pending key for good.
+// get_cursor took input bytes that were not its answer and could not give them back: they count
+// as a pending key for good.
 bool taken_input = false;
 
 // After hold_interrupts, SIGINT, SIGTERM and SIGHUP are recorded here instead of ending us.
@@ -214,64 +215,67 @@ bool read_byte(long long deadline, unsigned char *byte) {
     }
 }
 
-// Input bytes get_cursor took that were not its answer: a key the user typed.
-void take_input() {
-    taken_input = true;
+// How much of the cursor report ESC [ row ; col R the bytes in text are: not it, a beginning of
+// it, or all of it.
+enum class Report { no, partly, whole };
+Report match_report(const std::string &text) {
+    constexpr std::size_t max_digits = 6;
+    if (text.size() >= 1 && text[0] != '\x1b') return Report::no;
+    if (text.size() >= 2 && text[1] != '[') return Report::no;
+    std::size_t digits = 0;
+    int field = 0;
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= '0' && c <= '9' && digits < max_digits) {
+            ++digits;
+        } else if (c == ';' && field == 0 && digits > 0) {
+            field = 1;
+            digits = 0;
+        } else if (c == 'R' && field == 1 && digits > 0 && i + 1 == text.size()) {
+            return Report::whole;
+        } else {
+            return Report::no;
+        }
+    }
+    return Report::partly;
+}
+
+// Bytes get_cursor had to read that were not its answer are a key the user typed. They go back
+// into the terminal's input (TIOCSTI), where key_pending sees them and where the shell gets
+// them after the run; a system that refuses that still has them count as a pending key.
+void give_back(const std::string &bytes) {
+    if (bytes.empty()) return;
+    for (char byte : bytes)
+        if (ioctl(tty_fd, TIOCSTI, &byte) != 0) taken_input = true;
     look_again.store(1);
 }
 
-// Waits for the cursor report, ESC [ row ; col R with both counted from 1. Anything else read on
-// the way is a key.
+// Waits for the cursor report, ESC [ row ; col R with both counted from 1.
 bool read_cursor_report(int *col, int *row) {
-    constexpr int max_digits = 6;
     long long deadline = now_ms() + cursor_reply_ms;
-    enum { idle, escape, numbers } state = idle;
-    int value[2] = {0, 0};
-    int digits[2] = {0, 0};
-    int field = 0;
+    std::string taken;     // read on the way, not part of the answer
+    std::string candidate; // what may still become the answer
     unsigned char byte = 0;
-    bool have_byte = false;
-    for (;;) {
-        if (!have_byte && !read_byte(deadline, &byte)) break;
-        have_byte = false;
-        switch (state) {
-        case idle:
-            if (byte == 0x1b) {
-                state = escape;
-            } else {
-                take_input();
-            }
-            break;
-        case escape:
-            if (byte == '[') {
-                state = numbers;
-                value[0] = value[1] = digits[0] = digits[1] = field = 0;
-            } else {
-                take_input();
-                state = idle;
-                have_byte = true; // it may start a sequence of its own
-            }
-            break;
-        case numbers:
-            if (byte >= '0' && byte <= '9' && digits[field] < max_digits) {
-                value[field] = value[field] * 10 + (byte - '0');
-                ++digits[field];
-            } else if (byte == ';' && field == 0 && digits[0] > 0) {
-                field = 1;
-            } else if (byte == 'R' && field == 1 && digits[1] > 0) {
-                *row = value[0] - 1;
-                *col = value[1] - 1;
-                return true;
-            } else {
-                // Another sequence, such as a cursor key: the user's, not our answer.
-                take_input();
-                state = idle;
-                have_byte = byte == 0x1b;
-            }
-            break;
+    while (read_byte(deadline, &byte)) {
+        candidate += static_cast<char>(byte);
+        Report match = match_report(candidate);
+        if (match == Report::whole) {
+            give_back(taken);
+            std::sscanf(candidate.c_str() + 2, "%d;%d", row, col);
+            --*row;
+            --*col;
+            return true;
+        }
+        if (match == Report::no) {
+            // Something else, such as a cursor key; its last byte may begin the answer.
+            bool restart = candidate.size() > 1 && byte == 0x1b;
+            if (restart) candidate.pop_back();
+            taken += candidate;
+            candidate.clear();
+            if (restart) candidate.push_back('\x1b');
         }
     }
-    if (state != idle) take_input();
+    give_back(taken + candidate);
     return false;
 }
 
