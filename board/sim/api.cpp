@@ -113,6 +113,7 @@ int BOARD_CALL cbGetStatus(int board, std::int16_t *status, std::int32_t *count,
         return fail(null_pointer, "cbGetStatus");
     Scan &s = state.scan;
     if (s.running) {
+        ++s.polls;
         std::int64_t now;
         if (clock_is_step()) {
             now = s.due; // the step clock moves on to exactly the next sample

@@ -33,6 +33,7 @@ struct Scan {
     std::int32_t shown_count, shown_index;
     // For the trace summary.
     std::int64_t outputs, covered, last_covered;
+    std::int64_t polls; // status calls while the scan ran
 };
 
 void scan_start(Scan &scan, const ScanSetup &setup);

@@ -21,7 +21,7 @@ bool exit_hook_set = false;
 
 void end_scan_in_trace(bool at_exit) {
     const Scan &s = state.scan;
-    trace_summary(s.acquired, s.outputs, scan_missed(s), at_exit);
+    trace_summary(s.acquired, s.outputs, scan_missed(s), s.polls, at_exit);
 }
 
 // The process is ending with a scan still running: the caller's buffer may already be gone, so

@@ -198,7 +198,7 @@ TEST_F(BoardErrors, StoppingOnAnErrorLeavesTheOutputAtZero) {
         ::testing::ExitedWithCode(1), "cbAInScan: error 7 \\(fatal\\)");
     EXPECT_EQ(read_lines(path), (std::vector<std::string>{"seconds,count,index,raw,volts",
                                                           "0.001000000,1,0,65535,9.999695",
-                                                          "# samples=2 outputs=1 missed=1",
+                                                          "# samples=2 outputs=1 missed=1 polls=2",
                                                           "0.002000000,2,-1,32768,0.000000"}));
 }
 

@@ -48,7 +48,7 @@ TEST_F(BoardTrace, RowsAndSummaryOfAScan) {
               (Lines{"seconds,count,index,raw,volts", "0.000000000,0,-1,32768,0.000000",
                      "0.001000000,1,0,65535,9.999695", "0.002000000,2,1,0,-10.000000",
                      "0.002000000,2,1,32767,-0.000305", "0.004000000,4,3,36045,1.000061",
-                     "# samples=5 outputs=4 missed=2", "0.005000000,5,-1,32769,0.000305"}));
+                     "# samples=5 outputs=4 missed=2 polls=5", "0.005000000,5,-1,32769,0.000305"}));
 }
 
 TEST_F(BoardTrace, ScanEndingByItselfIsSummedUpOnce) {
@@ -60,7 +60,7 @@ TEST_F(BoardTrace, ScanEndingByItselfIsSummedUpOnce) {
     cbStopBackground(0);
     EXPECT_EQ(finished_trace(),
               (Lines{"seconds,count,index,raw,volts", "0.002000000,1,0,40000,2.207031",
-                     "0.004000000,2,1,40000,2.207031", "# samples=2 outputs=2 missed=0"}));
+                     "0.004000000,2,1,40000,2.207031", "# samples=2 outputs=2 missed=0 polls=3"}));
 }
 
 // More rows than the board buffers, then exit() with the scan still running: every row is in
@@ -81,7 +81,7 @@ TEST_F(BoardTrace, ExitLeavesACompleteFileThatSaysTheScanRan) {
     const Lines lines = read_lines(path);
     ASSERT_EQ(lines.size(), rows + 2u);
     EXPECT_EQ(lines[rows], "0.040000000,40000,9,32768,0.000000");
-    EXPECT_EQ(lines.back(), "# samples=40001 outputs=40000 missed=1 (scan still running at exit)");
+    EXPECT_EQ(lines.back(), "# samples=40001 outputs=40000 missed=1 polls=40001 (scan still running at exit)");
 }
 
 TEST_F(BoardTrace, UnwritableFileMeansNoTrace) {

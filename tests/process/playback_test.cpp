@@ -92,7 +92,7 @@ TEST_F(Playback, EveryIndexPlaysTheTableValueAtThatIndex) {
         EXPECT_NEAR(row.raw, raw_code(table_value(i)), 1) << "index " << i;
         EXPECT_NEAR(row.volts, table_value(i), 1.0 / 3276.8) << "index " << i;
     }
-    EXPECT_EQ(t.summaries.front(), "# samples=400 outputs=400 missed=0");
+    EXPECT_EQ(t.summaries.front(), "# samples=400 outputs=400 missed=0 polls=401");
 }
 
 TEST_F(Playback, IndexesPastAShortTablePlayTheRestingLevel) {
