@@ -187,8 +187,10 @@ bool terminal_ready() {
     tcsetattr(fd, TCSANOW, &settings);
 
     term_state = TermState::ready;
-    // Input typed before O_ASYNC was set raised no signal: look for it once now.
-    look_again.store(bytes_waiting() > 0 || !input_signal ? 1 : 0);
+    // Input typed before O_ASYNC was set raised no signal: look for it once now. Cleared before
+    // the look, as in key_pending, so that a signal during it is not lost.
+    look_again.store(0);
+    if (bytes_waiting() > 0 || !input_signal) look_again.store(1);
     return true;
 }
 
