@@ -1,12 +1,17 @@
-// The trace file. stdio buffering is off: rows gather in our own buffer, so a row costs a few
-// stores and the file only sees large writes.
+// The trace file. stdio buffering is off: rows gather in our own blocks, so a row costs a few
+// stores, and a thread of the board's own writes full blocks out, so that the caller's poll
+// loop never waits on the disk (a 1 MiB write takes long enough to miss samples at 1 MHz).
 #include "trace.h"
 
 #include "format.h"
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
@@ -14,36 +19,72 @@ namespace boardsim {
 namespace {
 
 constexpr std::size_t buffer_size = std::size_t{1} << 20;
+constexpr std::size_t block_count = 4;
 constexpr std::size_t longest_line = 160; // a row is under 80 bytes, a summary under 160
 
-std::FILE *file = nullptr;
-char buffer[buffer_size];
-std::size_t used = 0;
+struct Block {
+    char data[buffer_size];
+    std::size_t used;
+};
 
-void drop(const char *why) {
-    std::fprintf(stderr, "boardsim: trace file: %s (%s); the trace stops here\n", why,
-                 std::strerror(errno));
-    std::fclose(file);
-    file = nullptr;
+std::FILE *file = nullptr;
+Block blocks[block_count];
+// Under the lock: blocks head .. head + queued - 1 (mod block_count) wait for the writer. The
+// block after them, `current`, is the one being filled; only the filling side touches it.
+std::size_t head = 0;
+std::size_t queued = 0;
+std::size_t current = 0;
+bool closing = false;
+std::atomic<bool> failed{false};
+std::mutex lock;
+std::condition_variable changed;
+std::thread writer;
+
+Block &filling() {
+    return blocks[current];
 }
 
-void write_out() {
-    if (file == nullptr) {
-        used = 0;
-        return;
+void write_blocks() {
+    std::unique_lock<std::mutex> held(lock);
+    for (;;) {
+        changed.wait(held, [] { return queued > 0 || closing; });
+        if (queued == 0) return;
+        Block &block = blocks[head];
+        held.unlock();
+        if (!failed && block.used != 0 &&
+            std::fwrite(block.data, 1, block.used, file) != block.used) {
+            std::fprintf(stderr, "boardsim: trace file: write failed (%s); the trace stops here\n",
+                         std::strerror(errno));
+            failed = true;
+        }
+        held.lock();
+        head = (head + 1) % block_count;
+        --queued;
+        changed.notify_all();
     }
-    if (used != 0 && std::fwrite(buffer, 1, used, file) != used) drop("write failed");
-    used = 0;
+}
+
+// Hands the block being filled to the writer, waiting only when every block is full.
+void write_out() {
+    std::unique_lock<std::mutex> held(lock);
+    changed.wait(held, [] { return queued < block_count - 1; });
+    ++queued;
+    current = (current + 1) % block_count;
+    filling().used = 0;
+    changed.notify_all();
 }
 
 // Room for one more line.
 char *line_start() {
-    if (buffer_size - used < longest_line) write_out();
-    return buffer + used;
+    Block &block = filling();
+    if (buffer_size - block.used >= longest_line) return block.data + block.used;
+    write_out();
+    return filling().data;
 }
 
 void line_end(const char *end) {
-    used = static_cast<std::size_t>(end - buffer);
+    Block &block = filling();
+    block.used = static_cast<std::size_t>(end - block.data);
 }
 
 void put_text(const char *text) {
@@ -63,12 +104,16 @@ void trace_open(const char *path) {
         return;
     }
     std::setvbuf(file, nullptr, _IONBF, 0);
-    used = 0;
+    head = queued = current = 0;
+    closing = false;
+    failed = false;
+    filling().used = 0;
+    writer = std::thread(write_blocks);
     put_text("seconds,count,index,raw,volts\n");
 }
 
 bool trace_on() {
-    return file != nullptr;
+    return file != nullptr && !failed;
 }
 
 void trace_row(std::int64_t ns, std::int64_t count, std::int64_t index, std::uint16_t code) {
@@ -100,10 +145,15 @@ void trace_summary(std::int64_t samples, std::int64_t outputs, std::int64_t miss
 void trace_close() {
     if (file == nullptr) return;
     write_out();
-    if (file != nullptr && std::fclose(file) != 0)
+    {
+        std::lock_guard<std::mutex> held(lock);
+        closing = true;
+    }
+    changed.notify_all();
+    writer.join();
+    if (std::fclose(file) != 0 && !failed)
         std::fprintf(stderr, "boardsim: trace file: close failed (%s)\n", std::strerror(errno));
     file = nullptr;
-    used = 0;
 }
 
 } // namespace boardsim
