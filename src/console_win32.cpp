@@ -141,6 +141,7 @@ int key_pending() {
     return 0;
 }
 
+// Windows has no SIGPIPE: a write to a closed pipe fails with an error, it does not end us.
 void hold_interrupts() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
