@@ -119,13 +119,17 @@ std::size_t read_block(Input &in, char *into, std::size_t room) {
     return length;
 }
 
-bool input_is_terminal() {
+// Standard input as bytes: the text-mode rules are the reader's own, the same everywhere. As
+// in a C text stream, Ctrl-Z ends a file or a pipe but not what is typed at a terminal.
+Input open_input() {
+    Input in;
 #if defined(_WIN32)
     _setmode(0, _O_BINARY);
-    return _isatty(0) != 0;
+    in.ends_at_ctrl_z = _isatty(0) == 0;
 #else
-    return isatty(0) != 0;
+    in.ends_at_ctrl_z = isatty(0) == 0;
 #endif
+    return in;
 }
 
 } // namespace
@@ -135,8 +139,7 @@ void read_waveform() {
     value_count = 0;
     table_room = 1;
 
-    Input in;
-    in.ends_at_ctrl_z = !input_is_terminal();
+    Input in = open_input();
     static char buffer[block_size + 1]; // room for the NUL after a last line without LF
 
     // buffer[0, held) is the start of a line whose end has not been read yet.
