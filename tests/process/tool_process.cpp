@@ -10,6 +10,8 @@
 #include <fstream>
 #include <signal.h>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -27,6 +29,13 @@ std::vector<std::string> command_words() {
 
 void write_file(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// Puts an open descriptor at target, leaving no other copy of it open.
+void move_fd(int fd, int target) {
+    if (fd < 0 || fd == target) return;
+    dup2(fd, target);
+    close(fd);
 }
 
 } // namespace
@@ -79,24 +88,35 @@ ToolRun run_tool(const ToolCall &call) {
     if (pid == 0) {
         for (const auto &[name, value] : call.env)
             setenv(name.c_str(), value.c_str(), 1);
+        // Standard output and error first, so that a closed standard input stays closed rather
+        // than being taken by one of their files.
+        move_fd(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        move_fd(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         switch (call.stdin_kind) {
         case Stdin::file:
-            dup2(open(in_path.c_str(), O_RDONLY), 0);
+            move_fd(open(in_path.c_str(), O_RDONLY), 0);
             break;
         case Stdin::pipe:
-            dup2(feed[0], 0);
-            close(feed[0]);
+            move_fd(feed[0], 0);
             close(feed[1]);
             break;
         case Stdin::closed:
             close(0);
             break;
         case Stdin::null:
-            dup2(open("/dev/null", O_RDONLY), 0);
+            move_fd(open("/dev/null", O_RDONLY), 0);
             break;
         }
-        dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        if (call.address_space_limit > 0) {
+            struct rlimit limit {};
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(call.address_space_limit);
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        // A run that is to be signalled needs the signals' default actions, whatever the test
+        // runner inherited (nohup, for one, ignores SIGHUP).
+        if (call.term_after_ms >= 0)
+            for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+                signal(signal_number, SIG_DFL);
         std::vector<char *> argv;
         for (auto &w : words)
             argv.push_back(w.data());
@@ -122,6 +142,10 @@ ToolRun run_tool(const ToolCall &call) {
         pid_t done = waitpid(pid, &wstatus, WNOHANG);
         if (done == pid) {
             run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+            if (WIFSIGNALED(wstatus)) {
+                run.end_signal = WTERMSIG(wstatus);
+                run.core_dumped = WCOREDUMP(wstatus);
+            }
             break;
         }
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -134,7 +158,10 @@ ToolRun run_tool(const ToolCall &call) {
         if (ms > call.timeout_ms) kill(pid, SIGKILL);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    run.out = normalized(read_file(out_path));
+    // Only a file gives back what was written to it: reading /dev/full, say, never ends.
+    struct stat out_stat {};
+    if (stat(out_path.c_str(), &out_stat) == 0 && S_ISREG(out_stat.st_mode))
+        run.out = normalized(read_file(out_path));
     run.err = normalized(read_file(err_path));
     std::remove(in_path.c_str());
     std::remove(err_path.c_str());

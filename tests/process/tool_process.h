@@ -13,6 +13,8 @@ struct ToolRun {
     int status = -1; // exit status, or 128 + signal when a signal ended it
     std::string out;
     std::string err;
+    int end_signal = 0;       // the signal that ended it, 0 when it exited
+    bool core_dumped = false; // it ended by a signal and left (or tried to leave) a core
 };
 
 enum class Stdin { file, pipe, closed, null };
@@ -22,10 +24,11 @@ struct ToolCall {
     std::string input;
     Stdin stdin_kind = Stdin::file;
     std::vector<std::pair<std::string, std::string>> env; // added to the environment
-    std::string stdout_path;                              // empty: captured
-    int term_after_ms = -1; // send SIGTERM this long after the start (-1: never)
+    std::string stdout_path; // empty: captured; else the tool writes there (read back if a file)
+    int term_after_ms = -1;  // send SIGTERM this long after the start (-1: never)
     int term_signal = 15;
     int timeout_ms = 60000;
+    long long address_space_limit = 0; // RLIMIT_AS of the tool in bytes (0: as inherited)
 };
 
 ToolRun run_tool(const ToolCall &call);
