@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,6 +34,11 @@ struct BadInput {
     Stdin stdin_kind = Stdin::file;
     const char *stdout_path = ""; // empty: captured
 };
+
+// Rows print as their names in test listings, not as their bytes.
+void PrintTo(const BadInput &row, std::ostream *out) {
+    *out << row.name;
+}
 
 std::string repeated(const std::string &part, std::size_t times) {
     std::string out;
