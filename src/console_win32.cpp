@@ -34,6 +34,9 @@ constexpr int signal_close = 1;
 // How long a close-window event waits for the run to zero the output. Windows ends the process
 // as soon as the handler returns, and on its own a few seconds after the event.
 constexpr ULONGLONG close_wait_ms = 4000;
+// How long, once the output is zeroed, the tool has to end by itself before the handler lets
+// Windows end it.
+constexpr ULONGLONG exit_wait_ms = 1000;
 
 std::atomic<int> recorded_signal{0};
 std::atomic<bool> closed{false};
@@ -55,9 +58,14 @@ BOOL WINAPI on_console_event(DWORD event) {
     case CTRL_CLOSE_EVENT: {
         record(signal_close);
         // Returning lets Windows end the process: first give the run its chance to stop the
-        // scan and zero the output.
-        ULONGLONG start = GetTickCount64();
-        while (!closed.load() && GetTickCount64() - start < close_wait_ms)
+        // scan and zero the output, then the tool a moment to end by itself, with its own
+        // status and its libraries' exit work done. That exit takes this thread with it.
+        const ULONGLONG start = GetTickCount64();
+        auto waited = [start] { return GetTickCount64() - start; };
+        while (!closed.load() && waited() < close_wait_ms)
+            Sleep(5);
+        const ULONGLONG exit_deadline = waited() + exit_wait_ms;
+        while (waited() < exit_deadline && waited() < close_wait_ms)
             Sleep(5);
         return TRUE;
     }
@@ -127,6 +135,10 @@ int key_pending() {
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     }
     if (input == INVALID_HANDLE_VALUE) return 0;
+    // The input handle is signalled while events wait. Asking is also what has wine's console on
+    // a Unix terminal start reading the terminal: it looks at the keyboard only once a program
+    // waits or reads, and a peek alone would never see a key typed there.
+    if (WaitForSingleObject(input, 0) != WAIT_OBJECT_0) return 0;
     DWORD count = 0;
     if (!GetNumberOfConsoleInputEvents(input, &count) || count == 0) return 0;
     try {
