@@ -66,7 +66,8 @@ TEST(ToolFailures, EndWithTheMessageAndStatusOneBeforeTheBoardIsUsed) {
          {"/XC:1", std::string(251, '9')},
          "1\n",
          "Command line too long !\n"},
-        {"command line of 100 KB", {std::string(100000, '/')}, "1\n", "Command line too long !\n"},
+        // Far past the 255 characters, and within the 32767 a Windows command line holds.
+        {"command line of 30000", {std::string(30000, '/')}, "1\n", "Command line too long !\n"},
         {"missing column", {"/XC:2"}, "1 2\n3\n", "Data read failure !\n"},
         {"blank line", {}, "1\n\n2\n", "Data read failure !\n"},
         {"data line of 256", {}, std::string(256, '1') + "\n", "Input line too long !\n"},
