@@ -1,6 +1,8 @@
 // The trace file. stdio buffering is off: rows gather in our own blocks, so a row costs a few
 // stores, and a thread of the board's own writes full blocks out, so that the caller's poll
 // loop never waits on the disk (a 1 MiB write takes long enough to miss samples at 1 MHz).
+// Not in the Windows DLL: by the time a DLL's exit work runs, Windows has ended the process's
+// other threads wherever they were, so the blocks are written in the caller's thread there.
 #include "trace.h"
 
 #include "format.h"
@@ -21,6 +23,11 @@ namespace {
 constexpr std::size_t buffer_size = std::size_t{1} << 20;
 constexpr std::size_t block_count = 4;
 constexpr std::size_t longest_line = 160; // a row is under 80 bytes, a summary under 160
+#if defined(_WIN32)
+constexpr bool writer_thread = false;
+#else
+constexpr bool writer_thread = true;
+#endif
 
 struct Block {
     char data[buffer_size];
@@ -44,6 +51,14 @@ Block &filling() {
     return blocks[current];
 }
 
+void write_block(const Block &block) {
+    if (!failed && block.used != 0 && std::fwrite(block.data, 1, block.used, file) != block.used) {
+        std::fprintf(stderr, "boardsim: trace file: write failed (%s); the trace stops here\n",
+                     std::strerror(errno));
+        failed = true;
+    }
+}
+
 void write_blocks() {
     std::unique_lock<std::mutex> held(lock);
     for (;;) {
@@ -51,12 +66,7 @@ void write_blocks() {
         if (queued == 0) return;
         Block &block = blocks[head];
         held.unlock();
-        if (!failed && block.used != 0 &&
-            std::fwrite(block.data, 1, block.used, file) != block.used) {
-            std::fprintf(stderr, "boardsim: trace file: write failed (%s); the trace stops here\n",
-                         std::strerror(errno));
-            failed = true;
-        }
+        write_block(block);
         held.lock();
         head = (head + 1) % block_count;
         --queued;
@@ -64,8 +74,14 @@ void write_blocks() {
     }
 }
 
-// Hands the block being filled to the writer, waiting only when every block is full.
+// Sends the block being filled on its way: to the writer thread, waiting only when every block
+// is full, or straight to the file where there is no writer thread.
 void write_out() {
+    if (!writer_thread) {
+        write_block(filling());
+        filling().used = 0;
+        return;
+    }
     std::unique_lock<std::mutex> held(lock);
     changed.wait(held, [] { return queued < block_count - 1; });
     ++queued;
@@ -108,7 +124,7 @@ void trace_open(const char *path) {
     closing = false;
     failed = false;
     filling().used = 0;
-    writer = std::thread(write_blocks);
+    if (writer_thread) writer = std::thread(write_blocks);
     put_text("seconds,count,index,raw,volts\n");
 }
 
@@ -145,12 +161,14 @@ void trace_summary(std::int64_t samples, std::int64_t outputs, std::int64_t miss
 void trace_close() {
     if (file == nullptr) return;
     write_out();
-    {
-        std::lock_guard<std::mutex> held(lock);
-        closing = true;
+    if (writer_thread) {
+        {
+            std::lock_guard<std::mutex> held(lock);
+            closing = true;
+        }
+        changed.notify_all();
+        writer.join();
     }
-    changed.notify_all();
-    writer.join();
     if (std::fclose(file) != 0 && !failed)
         std::fprintf(stderr, "boardsim: trace file: close failed (%s)\n", std::strerror(errno));
     file = nullptr;
