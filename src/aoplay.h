@@ -8,7 +8,7 @@
 // Run settings, written by the option parser; the reader counts skip_lines down.
 extern int skip_lines;  // leading input lines still to skip
 extern int data_column; // 1-based column to play, never below 1
-extern float rate;      // samples per second, above 0
+extern float rate;      // samples per second; a tiny value parsed above 0 may narrow to 0
 
 // The value table: one single-precision value per accepted input line, in input order.
 extern float *values;
