@@ -1,17 +1,9 @@
 # Cross build for 32-bit Windows with the mingw-w64 compilers, e.g.
-#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -G Ninja
-# The posix thread model is used so that std::thread and std::mutex are there.
-set(CMAKE_SYSTEM_NAME Windows)
+#   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -G Ninja
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(mingw_triple i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${mingw_triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${mingw_triple}-g++-posix)
-set(CMAKE_RC_COMPILER ${mingw_triple}-windres)
-
-# Libraries, headers and packages come from the Windows sysroot only; build tools from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
+# Double arithmetic in SSE2 registers rather than x87's extended ones, so that numbers read and
+# round the same as in the 64-bit build.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
