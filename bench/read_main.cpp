@@ -11,7 +11,8 @@ int main(int argc, char **argv) {
     data_column = argc > 2 ? std::atoi(argv[2]) : 1;
     read_waveform();
     double sum = 0;
-    for (int i = 0; i < value_count; ++i) sum += values[i];
+    for (int i = 0; i < value_count; ++i)
+        sum += values[i];
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("values=%d sum=%.3f peak_kib=%ld table_kib=%ld\n", value_count, sum,

@@ -29,9 +29,8 @@ BOARD_API int BOARD_CALL cbDeclareRevision(float *revision);
 BOARD_API int BOARD_CALL cbErrHandling(int reporting, int handling);
 BOARD_API int BOARD_CALL cbFromEngUnits(int board, int range, float value, std::uint16_t *raw);
 BOARD_API int BOARD_CALL cbAOut(int board, int channel, int range, std::uint16_t raw);
-BOARD_API int BOARD_CALL cbAInScan(int board, int low_channel, int high_channel,
-                                   std::int32_t count, std::int32_t *rate, int range,
-                                   void *buffer, int options);
+BOARD_API int BOARD_CALL cbAInScan(int board, int low_channel, int high_channel, std::int32_t count,
+                                   std::int32_t *rate, int range, void *buffer, int options);
 BOARD_API int BOARD_CALL cbGetStatus(int board, std::int16_t *status, std::int32_t *count,
                                      std::int32_t *index);
 BOARD_API int BOARD_CALL cbStopBackground(int board);

@@ -56,23 +56,28 @@ unsigned char kind_of(const char *p) {
     return byte_kinds.kind[static_cast<unsigned char>(*p)];
 }
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // One data line, a C string in the input block ending at end: the value of column data_column.
 void take_column(const char *line, const char *end) {
     const char *p = line;
     for (int column = 1;; ++column) {
-        while (kind_of(p) == delimiter) ++p;
+        while (kind_of(p) == delimiter)
+            ++p;
         if (kind_of(p) == text_end) fatal_error("Data read failure !\n");
         if (column == data_column) break;
-        while (kind_of(p) == in_column) ++p;
+        while (kind_of(p) == in_column)
+            ++p;
     }
     // The number stops by itself at the delimiter after it, unless the column starts with
     // white space that the conversion would skip, over the delimiter too: then bound it.
     const char *limit = end;
     if (is_space(*p)) {
         limit = p;
-        while (kind_of(limit) == in_column) ++limit;
+        while (kind_of(limit) == in_column)
+            ++limit;
     }
     store_value(narrow_to_float(text_to_real(p, limit, nullptr)));
 }

@@ -47,8 +47,7 @@ TEST(Allocation, CallocZeroesAndReallocKeeps) {
 }
 
 TEST(AllocationDeathTest, ExhaustionIsFatal) {
-    EXPECT_EXIT(calloc_or_exit(SIZE_MAX / 8), testing::ExitedWithCode(1),
-                "Not enough memory !\n$");
+    EXPECT_EXIT(calloc_or_exit(SIZE_MAX / 8), testing::ExitedWithCode(1), "Not enough memory !\n$");
     EXPECT_EXIT(realloc_or_exit(nullptr, SIZE_MAX / 2), testing::ExitedWithCode(1),
                 "Not enough memory !\n$");
 }

@@ -81,7 +81,8 @@ TEST_F(BoardTrace, ExitLeavesACompleteFileThatSaysTheScanRan) {
     const Lines lines = read_lines(path);
     ASSERT_EQ(lines.size(), rows + 2u);
     EXPECT_EQ(lines[rows], "0.040000000,40000,9,32768,0.000000");
-    EXPECT_EQ(lines.back(), "# samples=40001 outputs=40000 missed=1 polls=40001 (scan still running at exit)");
+    EXPECT_EQ(lines.back(),
+              "# samples=40001 outputs=40000 missed=1 polls=40001 (scan still running at exit)");
 }
 
 TEST_F(BoardTrace, UnwritableFileMeansNoTrace) {

@@ -44,7 +44,7 @@ struct TraceRow {
 };
 struct Trace {
     std::vector<TraceRow> rows;
-    std::vector<std::string> summaries;     // "# samples=... outputs=... missed=..."
+    std::vector<std::string> summaries;     // "# samples=... outputs=... missed=... polls=..."
     std::vector<std::size_t> summary_after; // number of rows before each summary
     bool found = false;
 };
