@@ -27,10 +27,6 @@ std::vector<std::string> command_words() {
     return out;
 }
 
-void write_file(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 // Puts an open descriptor at target, leaving no other copy of it open.
 void move_fd(int fd, int target) {
     if (fd < 0 || fd == target) return;
@@ -51,6 +47,10 @@ std::string without_wine_messages(std::string text) {
 }
 
 } // namespace
+
+void write_file(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 std::string scratch_path(const std::string &name) {
     static int serial = 0;
