@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -95,29 +94,11 @@ TEST(Interrupts, AtRandomMomentsEndWithTheSignalAndTheOutputAtZero) {
 
 // --- in a terminal ---
 
-std::string shell(const std::string &command) {
-    std::string output;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, got);
-    pclose(pipe);
-    return output;
-}
-
-std::string read_text(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Waits, generously, for a file to hold a whole line.
 std::string wait_for_line(const std::string &path) {
     auto give_up = std::chrono::steady_clock::now() + 30s;
     for (;;) {
-        std::string text = read_text(path);
+        std::string text = read_file(path);
         if (!text.empty() && text.back() == '\n') return text;
         if (std::chrono::steady_clock::now() > give_up) return "";
         std::this_thread::sleep_for(2ms);
@@ -173,7 +154,7 @@ TEST(Interrupts, InATerminalPutTheTerminalsSettingsBack) {
         EXPECT_FALSE(pid_line.empty()) << what << ": the tool never started";
         EXPECT_EQ(rc, std::to_string(128 + signal_number) + "\n") << what;
         EXPECT_FALSE(after.empty()) << what;
-        EXPECT_EQ(after, read_text(run_dir + "/before")) << what << ": terminal settings";
+        EXPECT_EQ(after, read_file(run_dir + "/before")) << what << ": terminal settings";
         Trace trace = read_trace(run_dir + "/trace.csv");
         if (board_used(trace)) expect_closed_at_zero(trace, what);
     }

@@ -18,17 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string shell(const std::string &command) {
-    std::string output;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output.append(buffer, got);
-        pclose(pipe);
-    }
-    return output;
-}
-
 bool eventually(const std::function<bool()> &condition) {
     auto give_up = std::chrono::steady_clock::now() + 30s; // the machine is shared and noisy
     while (!condition()) {

@@ -66,6 +66,17 @@ std::string read_file(const std::string &path) {
     return text.str();
 }
 
+std::string shell(const std::string &command) {
+    std::string output;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            output.append(buffer, got);
+        pclose(pipe);
+    }
+    return output;
+}
+
 std::string normalized(std::string text) {
     if (std::getenv("AOPLAY_CRLF") == nullptr) return text;
     std::string out;

@@ -54,6 +54,8 @@ Trace read_trace(const std::string &path);
 std::string scratch_path(const std::string &name);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
+// Standard output of a shell command.
+std::string shell(const std::string &command);
 // Standard output of the Windows build comes in text mode: CR LF read back as LF there.
 std::string normalized(std::string text);
 // The board's raw code for a voltage on output range 0.
