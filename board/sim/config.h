@@ -3,14 +3,12 @@
 #define BOARDSIM_CONFIG_H
 
 #include <cstdint>
-#include <string>
 
 namespace boardsim {
 
 struct Settings {
     bool step_clock = false;      // BOARDSIM_CLOCK=step
     std::int64_t stop_after = -1; // BOARDSIM_STOP_AFTER, -1 when not set
-    std::string trace_path;       // BOARDSIM_TRACE, empty when not set
 };
 
 // Bad values are reported on standard error and replaced by the default.

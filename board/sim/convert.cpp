@@ -17,10 +17,6 @@ double half_span(int range) {
 
 } // namespace
 
-bool range_known(int range) {
-    return range == output_range || range == input_range;
-}
-
 std::uint16_t volts_to_code(int range, double volts) {
     const double half = half_span(range);
     const double code = (volts + half) * (full_scale / (2.0 * half));
@@ -28,6 +24,15 @@ std::uint16_t volts_to_code(int range, double volts) {
     if (code <= 0.0) return 0;
     if (code >= top_code) return 65535;
     return static_cast<std::uint16_t>(code + 0.5);
+}
+
+// volts = (code - 32768) * 10 / 32768, so microvolts = (code - 32768) * 78125 / 256: exact
+// integers.
+std::int64_t code_microvolts(std::uint16_t code) {
+    const std::int32_t steps = std::int32_t{code} - 32768;
+    const std::int64_t size = steps < 0 ? -steps : steps;
+    const std::int64_t micro = (size * 78125 + 128) >> 8;
+    return steps < 0 ? -micro : micro;
 }
 
 // In volts: input = round((raw / 3276.8 - 10 + 5) * 6553.6) = 2 * raw - 32768, exactly, so the

@@ -2,8 +2,6 @@
 // `limit` would be taken, so its last sample stands for a full period like every other one.
 #include "scan.h"
 
-#include <cstring>
-
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
 namespace boardsim {
@@ -42,43 +40,20 @@ std::int64_t samples_due(const Scan &s, std::int64_t now) {
     return seconds * s.setup.rate + rest * s.setup.rate / s.setup.per_second;
 }
 
-// Writes `code` for the newest `n` samples (n <= length), ending at s.index.
-void store(const Scan &s, std::int64_t n, std::uint16_t code) {
-    std::int64_t at = s.index - (n - 1);
-    if (at < 0) at += s.setup.length;
-    auto *bytes = static_cast<unsigned char *>(s.setup.buffer);
-    for (std::int64_t i = 0; i < n; ++i) {
-        std::memcpy(bytes + static_cast<std::size_t>(at) * sizeof code, &code, sizeof code);
-        if (++at == s.setup.length) at = 0;
-    }
-}
-
 void take(Scan &s, std::int64_t upto, std::uint16_t code) {
-    const std::int64_t fresh = upto - s.acquired;
-    if (fresh == 1)
-        s.index = s.index + 1 == s.setup.length ? 0 : s.index + 1;
-    else
-        s.index = (upto - 1) % s.setup.length;
-    s.acquired = upto;
-    if (s.setup.buffer != nullptr) store(s, fresh < s.setup.length ? fresh : s.setup.length, code);
-}
-
-void show(Scan &s) {
-    s.shown_count = s.acquired > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(s.acquired);
-    s.shown_index = static_cast<std::int32_t>(s.index);
+    const std::int64_t fresh = board::progress_take(s, upto);
+    if (s.buffer != nullptr) progress_fill(s, fresh < s.length ? fresh : s.length, code);
 }
 
 } // namespace
 
 void scan_start(Scan &s, const ScanSetup &setup) {
     s = Scan{};
+    board::progress_start(s, setup.buffer, setup.length);
     s.setup = setup;
-    s.running = true;
-    s.index = -1;
     s.step_whole = setup.per_second / setup.rate;
     s.step_frac = setup.per_second % setup.rate;
     set_due_after(s, 0);
-    show(s);
 }
 
 void scan_advance(Scan &s, std::int64_t now, std::uint16_t code) {
@@ -91,20 +66,6 @@ void scan_advance(Scan &s, std::int64_t now, std::uint16_t code) {
     const std::int64_t upto = due_count > s.setup.limit ? s.setup.limit : due_count;
     if (upto > s.acquired) take(s, upto, code);
     if (due_count > s.setup.limit) s.running = false;
-    show(s);
-}
-
-void scan_note_output(Scan &s) {
-    if (!s.running) return;
-    ++s.outputs;
-    if (s.acquired > 0 && s.acquired != s.last_covered) {
-        ++s.covered;
-        s.last_covered = s.acquired;
-    }
-}
-
-std::int64_t scan_missed(const Scan &s) {
-    return s.acquired - s.covered;
 }
 
 } // namespace boardsim

@@ -1,7 +1,8 @@
-// The analog input scan: which samples have been taken by a given moment, where they go in the
-// caller's buffer, and what the trace summary needs to know about outputs during the scan.
+// The simulated scan's timing: which samples have been taken by a given moment.
 #ifndef BOARDSIM_SCAN_H
 #define BOARDSIM_SCAN_H
+
+#include "core/progress.h"
 
 #include <cstdint>
 
@@ -20,29 +21,17 @@ struct ScanSetup {
     std::int64_t start;      // clock tick at which the scan starts
 };
 
-struct Scan {
+struct Scan : board::ScanProgress {
     ScanSetup setup;
-    bool running;
-    std::int64_t acquired;
-    std::int64_t index; // buffer index of the newest sample, -1 before the first
-    std::int64_t due;   // tick at which the next sample (or the end) comes
+    std::int64_t due; // tick at which the next sample (or the end) comes
     // The next sample's time since the start is exactly whole + frac / rate ticks; stepping it
     // by a precomputed quotient and remainder keeps divisions off the usual path.
     std::int64_t whole, frac, step_whole, step_frac;
-    // What status calls report, kept ready so they only copy.
-    std::int32_t shown_count, shown_index;
-    // For the trace summary.
-    std::int64_t outputs, covered, last_covered;
-    std::int64_t polls; // status calls while the scan ran
 };
 
 void scan_start(Scan &scan, const ScanSetup &setup);
 // Takes the samples due by `now` (call only when now >= scan.due), storing `code` for each.
 void scan_advance(Scan &scan, std::int64_t now, std::uint16_t code);
-// An output was written: it covers the newest sample, if no output did yet.
-void scan_note_output(Scan &scan);
-// Samples during which no output was written.
-std::int64_t scan_missed(const Scan &scan);
 
 } // namespace boardsim
 

@@ -60,7 +60,7 @@ TEST_F(BoardConvert, InputRangeIsFiveVolts) {
 
 TEST_F(BoardConvert, NotANumberGivesZeroVoltsAndAWarning) {
     std::uint16_t raw = 1234;
-    EXPECT_EQ(cbFromEngUnits(0, 0, std::nanf(""), &raw), boardsim::bad_value);
+    EXPECT_EQ(cbFromEngUnits(0, 0, std::nanf(""), &raw), board::bad_value);
     EXPECT_EQ(raw, 32768);
 }
 

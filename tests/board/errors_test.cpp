@@ -14,7 +14,7 @@ using boardtest::BoardTest;
 using boardtest::poll;
 using boardtest::read_lines;
 using boardtest::start_scan;
-using namespace boardsim;
+using namespace board;
 
 std::vector<std::uint16_t> scan_buffer(16);
 

@@ -1,6 +1,7 @@
 // The trace file: rows, the summary with missed samples, and a complete file at exit.
 #include "board_test.h"
-#include "sim/format.h"
+#include "core/format.h"
+#include "sim/convert.h"
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
@@ -96,6 +97,11 @@ TEST_F(BoardTrace, UnwritableFileMeansNoTrace) {
     EXPECT_NE(said.find("cannot write the trace to /nonexistent-dir/trace.csv"), said.npos) << said;
 }
 
+// The simulated board's volts column: its code's microvolts, printed.
+char *put_volts(char *out, std::uint16_t code) {
+    return board::put_microvolts(out, boardsim::code_microvolts(code));
+}
+
 TEST(BoardTraceFormat, NumbersPrintExactly) {
     auto text = [](auto put, auto value) {
         char out[64];
@@ -111,19 +117,19 @@ TEST(BoardTraceFormat, NumbersPrintExactly) {
                                                               {INT64_MAX, "9223372036854775807"},
                                                               {INT64_MIN, "-9223372036854775808"}};
     for (const auto &[value, printed] : integers)
-        EXPECT_EQ(text(boardsim::put_signed, value), printed);
+        EXPECT_EQ(text(board::put_signed, value), printed);
     const std::pair<std::int64_t, const char *> seconds[] = {{0, "0.000000000"},
                                                              {1, "0.000000001"},
                                                              {999999999, "0.999999999"},
                                                              {1000000000, "1.000000000"},
                                                              {12345678901234, "12345.678901234"}};
     for (const auto &[ns, printed] : seconds)
-        EXPECT_EQ(text(boardsim::put_seconds, ns), printed);
+        EXPECT_EQ(text(board::put_seconds, ns), printed);
     const std::pair<std::uint16_t, const char *> volts[] = {
         {0, "-10.000000"},   {1, "-9.999695"},    {16384, "-5.000000"}, {32767, "-0.000305"},
         {32768, "0.000000"}, {32769, "0.000305"}, {36045, "1.000061"},  {65535, "9.999695"}};
     for (const auto &[code, printed] : volts)
-        EXPECT_EQ(text(boardsim::put_volts, code), printed);
+        EXPECT_EQ(text(put_volts, code), printed);
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 // Error reporting and handling as cbErrHandling selects.
 #include "errors.h"
 
+#include "state.h"
+
 #include <cstdio>
+#include <string>
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
-namespace boardsim {
+namespace board {
 namespace {
 
 // Reporting is a set of bits: 1 reports warnings, 2 fatal errors, so 3 is all.
@@ -34,6 +37,11 @@ const char *const texts[] = {
     "revision not known (this board knows 5.00 to 5.12): going on as 5.12",
     "value is not a number: code for 0 V given",
     "reporting (0 to 3) or handling (0 to 2) code not known: settings kept",
+    "the board's device cannot be used",
+    "the device refused the scan",
+    "the scan's buffer overran: samples were lost and the scan ended",
+    "the device ended the scan with an error",
+    "code past the largest the output takes",
 };
 constexpr int code_count = static_cast<int>(sizeof texts / sizeof texts[0]);
 
@@ -50,14 +58,14 @@ bool stops(int code) {
 }
 
 void print(int code, const char *call, const char *detail) {
-    std::fprintf(stderr, "boardsim: %s: error %d (%s): %s%s\n", call, code,
+    std::fprintf(stderr, "%s: %s: error %d (%s): %s%s\n", board_name(), call, code,
                  is_warning(code) ? "warning" : "fatal", text_of(code), detail);
 }
 
 int handle(int code, const char *call, const char *detail) {
     if (shown(code)) print(code, call, detail);
     if (stops(code)) {
-        std::fprintf(stderr, "boardsim: stopping the program after error %d\n", code);
+        std::fprintf(stderr, "%s: stopping the program after error %d\n", board_name(), code);
         stop_program();
     }
     return code;
@@ -93,4 +101,8 @@ int fail(int code, const char *call, long long value) {
     return handle(code, call, detail);
 }
 
-} // namespace boardsim
+int fail(int code, const char *call, const char *reason) {
+    return handle(code, call, (": " + std::string(reason)).c_str());
+}
+
+} // namespace board

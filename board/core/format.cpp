@@ -5,7 +5,7 @@
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
-namespace boardsim {
+namespace board {
 namespace {
 
 struct Pairs {
@@ -70,16 +70,15 @@ char *put_seconds(char *out, std::int64_t ns) {
     return put_padded(out, part % 100000000, 8);
 }
 
-// volts = (code - 32768) * 10 / 32768, so microvolts = (code - 32768) * 78125 / 256: exact
-// integers, rounded half away from zero.
-char *put_volts(char *out, std::uint16_t code) {
-    const std::int32_t steps = std::int32_t{code} - 32768;
-    const std::uint32_t size = static_cast<std::uint32_t>(steps < 0 ? -steps : steps);
-    const std::uint32_t micro = (size * 78125u + 128u) >> 8;
-    if (steps < 0 && micro != 0) *out++ = '-';
-    out = put_unsigned(out, micro / 1000000);
+char *put_microvolts(char *out, std::int64_t micro) {
+    auto size = static_cast<std::uint64_t>(micro);
+    if (micro < 0) {
+        *out++ = '-';
+        size = 0 - size;
+    }
+    out = put_unsigned(out, size / 1000000);
     *out++ = '.';
-    return put_padded(out, micro % 1000000, 6);
+    return put_padded(out, size % 1000000, 6);
 }
 
-} // namespace boardsim
+} // namespace board

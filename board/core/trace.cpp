@@ -17,7 +17,7 @@
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
-namespace boardsim {
+namespace board {
 namespace {
 
 constexpr std::size_t buffer_size = std::size_t{1} << 20;
@@ -35,6 +35,7 @@ struct Block {
 };
 
 std::FILE *file = nullptr;
+const char *name = "board"; // of the board, in messages
 Block blocks[block_count];
 // Under the lock: blocks head .. head + queued - 1 (mod block_count) wait for the writer. The
 // block after them, `current`, is the one being filled; only the filling side touches it.
@@ -53,7 +54,7 @@ Block &filling() {
 
 void write_block(const Block &block) {
     if (!failed && block.used != 0 && std::fwrite(block.data, 1, block.used, file) != block.used) {
-        std::fprintf(stderr, "boardsim: trace file: write failed (%s); the trace stops here\n",
+        std::fprintf(stderr, "%s: trace file: write failed (%s); the trace stops here\n", name,
                      std::strerror(errno));
         failed = true;
     }
@@ -112,10 +113,11 @@ void put_text(const char *text) {
 
 } // namespace
 
-void trace_open(const char *path) {
+void trace_open(const char *path, const char *board_name) {
+    name = board_name;
     file = std::fopen(path, "wb");
     if (file == nullptr) {
-        std::fprintf(stderr, "boardsim: cannot write the trace to %s (%s); no trace\n", path,
+        std::fprintf(stderr, "%s: cannot write the trace to %s (%s); no trace\n", name, path,
                      std::strerror(errno));
         return;
     }
@@ -132,7 +134,8 @@ bool trace_on() {
     return file != nullptr && !failed;
 }
 
-void trace_row(std::int64_t ns, std::int64_t count, std::int64_t index, std::uint16_t code) {
+void trace_row(std::int64_t ns, std::int64_t count, std::int64_t index, std::uint16_t code,
+               std::int64_t microvolts) {
     char *out = line_start();
     out = put_seconds(out, ns);
     *out++ = ',';
@@ -142,7 +145,7 @@ void trace_row(std::int64_t ns, std::int64_t count, std::int64_t index, std::uin
     *out++ = ',';
     out = put_unsigned(out, code);
     *out++ = ',';
-    out = put_volts(out, code);
+    out = put_microvolts(out, microvolts);
     *out++ = '\n';
     line_end(out);
 }
@@ -170,8 +173,8 @@ void trace_close() {
         writer.join();
     }
     if (std::fclose(file) != 0 && !failed)
-        std::fprintf(stderr, "boardsim: trace file: close failed (%s)\n", std::strerror(errno));
+        std::fprintf(stderr, "%s: trace file: close failed (%s)\n", name, std::strerror(errno));
     file = nullptr;
 }
 
-} // namespace boardsim
+} // namespace board

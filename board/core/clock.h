@@ -1,11 +1,11 @@
-// The board's time: the system's monotonic clock, or under BOARDSIM_CLOCK=step a simulated clock
-// that only moves when a status call takes the next sample.
-#ifndef BOARDSIM_CLOCK_H
-#define BOARDSIM_CLOCK_H
+// The board's time: the system's monotonic clock, or for the simulated board under
+// BOARDSIM_CLOCK=step a simulated clock that only moves when a status call takes the next sample.
+#ifndef BOARD_CLOCK_H
+#define BOARD_CLOCK_H
 
 #include <cstdint>
 
-namespace boardsim {
+namespace board {
 
 // Nanoseconds on POSIX, performance-counter ticks on Windows.
 std::int64_t monotonic_ticks();
@@ -20,6 +20,6 @@ void clock_jump(std::int64_t ticks);
 // Nanoseconds from the board's first use to `ticks`.
 std::int64_t clock_since_start_ns(std::int64_t ticks);
 
-} // namespace boardsim
+} // namespace board
 
 #endif

@@ -1,9 +1,9 @@
-// Result codes of the simulated board and what it does with them: report on standard error
+// Result codes of the board calls and what the board does with them: report on standard error
 // and maybe end the program, as the caller chose with cbErrHandling.
-#ifndef BOARDSIM_ERRORS_H
-#define BOARDSIM_ERRORS_H
+#ifndef BOARD_ERRORS_H
+#define BOARD_ERRORS_H
 
-namespace boardsim {
+namespace board {
 
 // One code per kind of fault, so a caller (or a test) can tell them apart.
 enum Result : int {
@@ -20,6 +20,12 @@ enum Result : int {
     bad_revision = 10,
     bad_value = 11,
     bad_error_handling = 12,
+    // Faults only a real device has.
+    device_unusable = 13,
+    scan_refused = 14,
+    scan_overrun = 15,
+    scan_failed = 16,
+    bad_code = 17,
 };
 
 // Warnings are faults after which the board still did something sensible; the rest are fatal.
@@ -32,10 +38,12 @@ void reset_error_handling();
 // Reports `code` from `call` as the settings say, then returns it or ends the program.
 int fail(int code, const char *call);
 int fail(int code, const char *call, long long value);
+// With the reason as the device or the system gives it.
+int fail(int code, const char *call, const char *reason);
 
 // Ends the program after a board error, leaving the board safe (defined with the board state).
 [[noreturn]] void stop_program();
 
-} // namespace boardsim
+} // namespace board
 
 #endif

@@ -13,7 +13,7 @@
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
-namespace boardsim {
+namespace board {
 namespace {
 
 constexpr std::int64_t ns_per_second = 1000000000;
@@ -80,4 +80,4 @@ std::int64_t clock_since_start_ns(std::int64_t ticks) {
     return seconds * ns_per_second + rest * ns_per_second / per_second;
 }
 
-} // namespace boardsim
+} // namespace board
