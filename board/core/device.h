@@ -52,8 +52,10 @@ class Device {
     virtual void stop() = 0;
     // The process is ending with the scan still running: count what came, end it quietly.
     virtual void stop_at_exit() = 0;
-    // Whether the board zeroes output channel 0 itself when the process ends.
+    // Whether the board sets output channel 0 to 0 V when the process ends.
     virtual bool zeroes_at_exit() const = 0;
+    // The last step of the process's end: let go of the device.
+    virtual void release() = 0;
 
     std::string fault;
 };

@@ -57,6 +57,7 @@ void at_exit() {
     }
     if (device().zeroes_at_exit() && !state.output_at_zero) zero_output_quietly();
     trace_close();
+    device().release();
 }
 
 } // namespace
@@ -122,6 +123,7 @@ void stop_program() {
 
 void reset_board() {
     trace_close();
+    if (state.device != nullptr) device().release();
     state = BoardState{};
     started = false;
 }

@@ -69,6 +69,7 @@ class SimulatedBoard final : public board::Device {
         if (now >= sim_scan.due) scan_advance(sim_scan, now, zero_volt_code);
     }
     bool zeroes_at_exit() const override { return false; }
+    void release() override {}
 
   private:
     std::uint16_t sampled_code() const { return loopback ? input : zero_volt_code; }

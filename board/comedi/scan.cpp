@@ -1,0 +1,161 @@
+// The scan on a Comedi device: a timed one-channel streaming command on the analog input, its
+// samples taken from the device's buffer without ever waiting.
+#include "device.h"
+
+#include "core/errors.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <sys/ioctl.h>
+
+[[maybe_unused]] static const char version_stamp[] = "3.01.01b";
+
+namespace boardcomedi {
+namespace {
+
+constexpr double ns_per_second = 1e9;
+
+unsigned period_for(std::int32_t rate) {
+    const double period = std::round(ns_per_second / rate);
+    return period < 1.0 ? 1u : static_cast<unsigned>(period);
+}
+
+// The rate the command runs at, samples per second, as a whole number.
+std::int32_t rate_of(const comedi_cmd &command) {
+    unsigned period = 0;
+    if (command.scan_begin_src == TRIG_TIMER)
+        period = command.scan_begin_arg;
+    else if (command.convert_src == TRIG_TIMER)
+        period = command.convert_arg * command.chanlist_len;
+    if (period == 0) return 0;
+    const double rate = std::round(ns_per_second / period);
+    return rate < 1.0 ? 1 : rate > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(rate);
+}
+
+// What comedi_command_test's answer says about the command.
+const char *test_failure(int stage) {
+    switch (stage) {
+    case 1:
+        return "it cannot start, pace or stop a scan this way";
+    case 2:
+        return "it cannot combine these triggers";
+    case 3:
+        return "an argument is out of its range";
+    case 4:
+        return "it cannot keep this timing";
+    case 5:
+        return "it cannot scan this channel list";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+int ComediBoard::start_scan(const board::ScanRequest &request, std::int32_t &rate) {
+    const std::string where =
+        path + " analog input subdevice " + std::to_string(input.subdevice) + ": ";
+    comedi_cmd command{};
+    if (comedi_get_cmd_generic_timed(device, input.subdevice, &command, 1, period_for(rate)) < 0) {
+        fault = where + "no timed command: " + last_error();
+        return board::scan_refused;
+    }
+    unsigned chanspec = CR_PACK(0, input.range, input.aref);
+    command.chanlist = &chanspec;
+    command.chanlist_len = 1;
+    command.scan_end_arg = 1;
+    command.stop_src = request.continuous ? TRIG_NONE : TRIG_COUNT;
+    command.stop_arg = request.continuous ? 0 : static_cast<unsigned>(request.length);
+    // The driver fits the arguments to what it can do (its timer's steps, its fastest rate):
+    // test again until it takes them as they are.
+    int tested = 0;
+    for (int round = 0; round < 5; ++round) {
+        tested = comedi_command_test(device, &command);
+        if (tested != 3 && tested != 4) break;
+    }
+    if (tested != 0) {
+        const char *why = test_failure(tested);
+        fault = where + (why != nullptr ? why : last_error());
+        return board::scan_refused;
+    }
+    if (comedi_command(device, &command) < 0) {
+        fault = where + last_error();
+        return board::scan_refused;
+    }
+    rate = rate_of(command);
+    stream.limit = request.continuous ? INT64_MAX : request.length;
+    buffer_was_full = false;
+    board::progress_start(progress, request.buffer, request.length);
+    return 0;
+}
+
+// The newest `fresh` of the `taken` samples that start at `read_at` in the device's buffer go
+// to their places in the caller's buffer, at most one buffer's worth.
+void ComediBoard::store_newest(std::size_t read_at, std::int64_t taken, std::int64_t fresh) {
+    const std::int64_t n = fresh < progress.length ? fresh : progress.length;
+    std::size_t from =
+        (read_at + static_cast<std::size_t>(taken - n) * stream.sample_bytes) % stream.size;
+    std::int64_t slot = board::progress_slot_of_newest(progress, n);
+    auto *into = static_cast<unsigned char *>(progress.buffer);
+    for (std::int64_t i = 0; i < n; ++i) {
+        std::uint32_t sample = 0;
+        if (stream.sample_bytes == sizeof(sampl_t)) {
+            sampl_t small;
+            std::memcpy(&small, stream.data + from, sizeof small);
+            sample = small;
+        } else {
+            std::memcpy(&sample, stream.data + from, sizeof sample);
+        }
+        const auto code = static_cast<std::uint16_t>(sample >> stream.shift);
+        std::memcpy(into + static_cast<std::size_t>(slot) * sizeof code, &code, sizeof code);
+        from += stream.sample_bytes;
+        if (from == stream.size) from = 0;
+        if (++slot == progress.length) slot = 0;
+    }
+}
+
+int ComediBoard::take_samples(bool store) {
+    const int fd = comedi_fileno(device);
+    comedi_bufinfo info{};
+    info.subdevice = input.subdevice;
+    if (ioctl(fd, COMEDI_BUFINFO, &info) < 0) {
+        const int error = errno;
+        progress.running = false;
+        if (error == EPIPE && buffer_was_full) {
+            fault = path + ": " + std::to_string(stream.size) +
+                    "-byte buffer full: the samples were not taken in time";
+            return board::scan_overrun;
+        }
+        // Not ours any more: ended with all its samples taken.
+        if (error == EINVAL && progress.acquired >= stream.limit) return 0;
+        fault = path + ": " + (error == EINVAL ? "the command ended early" : std::strerror(error));
+        return board::scan_failed;
+    }
+    const std::size_t held = info.buf_write_count - info.buf_read_count;
+    const std::int64_t taken = static_cast<std::int64_t>(held / stream.sample_bytes);
+    if (taken == 0) return 0;
+    buffer_was_full = held + stream.sample_bytes > stream.size;
+    const std::int64_t fresh = board::progress_take(progress, progress.acquired + taken);
+    if (store && progress.buffer != nullptr) store_newest(info.buf_read_ptr, taken, fresh);
+    info.bytes_read = static_cast<unsigned>(taken) * static_cast<unsigned>(stream.sample_bytes);
+    ioctl(fd, COMEDI_BUFINFO, &info);
+    if (progress.acquired >= stream.limit) progress.running = false;
+    return 0;
+}
+
+int ComediBoard::poll() {
+    return take_samples(true);
+}
+
+void ComediBoard::stop() {
+    take_samples(true);
+    comedi_cancel(device, input.subdevice);
+}
+
+void ComediBoard::stop_at_exit() {
+    take_samples(false);
+    comedi_cancel(device, input.subdevice);
+}
+
+} // namespace boardcomedi
