@@ -1,9 +1,9 @@
 // The simulated board behind the front: one output wired back to one input, a scan paced by
 // the monotonic clock or by the step clock, and nothing that can fail.
+#include "core/device.h"
 #include "config.h"
 #include "convert.h"
 #include "core/clock.h"
-#include "core/device.h"
 #include "scan.h"
 
 #include <cmath>
