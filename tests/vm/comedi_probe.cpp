@@ -387,7 +387,7 @@ int stream(double rate, double seconds, unsigned count) {
         int contents = comedi_get_buffer_contents(dev, ai);
         ++calls;
         if (contents < 0) {
-            CALL("comedi_get_buffer_contents", contents);
+            print_result("comedi_get_buffer_contents", contents, errno);
             break;
         }
         if (contents > seen) bursts.push_back({now_s(), contents - seen});
