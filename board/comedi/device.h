@@ -70,7 +70,7 @@ class ComediBoard final : public board::Device {
     std::uint16_t zero_code = 0;
     Stream stream;
     bool output_at_zero = false;
-    bool buffer_was_full = false; // the last samples taken filled the device's buffer
+    std::size_t backlog = 0; // bytes the device's buffer held when samples were last taken
     board::ScanProgress progress{};
 };
 

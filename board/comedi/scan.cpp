@@ -85,7 +85,7 @@ int ComediBoard::start_scan(const board::ScanRequest &request, std::int32_t &rat
     }
     rate = rate_of(command);
     stream.limit = request.continuous ? INT64_MAX : request.length;
-    buffer_was_full = false;
+    backlog = 0;
     board::progress_start(progress, request.buffer, request.length);
     return 0;
 }
@@ -122,20 +122,25 @@ int ComediBoard::take_samples(bool store) {
     if (ioctl(fd, COMEDI_BUFINFO, &info) < 0) {
         const int error = errno;
         progress.running = false;
-        if (error == EPIPE && buffer_was_full) {
-            fault = path + ": " + std::to_string(stream.size) +
-                    "-byte buffer full: the samples were not taken in time";
+        // The driver ended the command in error (EPIPE): an overrun, when we had fallen that
+        // far behind; it does not say which.
+        if (error == EPIPE && backlog * 2 >= stream.size) {
+            fault = path + ": " + std::to_string(backlog) + " bytes of its " +
+                    std::to_string(stream.size) + "-byte buffer were waiting to be taken";
             return board::scan_overrun;
         }
         // Not ours any more: ended with all its samples taken.
         if (error == EINVAL && progress.acquired >= stream.limit) return 0;
-        fault = path + ": " + (error == EINVAL ? "the command ended early" : std::strerror(error));
+        fault = path + ": " +
+                (error == EPIPE    ? "the driver ended the command with an error"
+                 : error == EINVAL ? "the command ended early"
+                                   : std::strerror(error));
         return board::scan_failed;
     }
     const std::size_t held = info.buf_write_count - info.buf_read_count;
     const std::int64_t taken = static_cast<std::int64_t>(held / stream.sample_bytes);
     if (taken == 0) return 0;
-    buffer_was_full = held + stream.sample_bytes > stream.size;
+    backlog = held;
     const std::int64_t fresh = board::progress_take(progress, progress.acquired + taken);
     if (store && progress.buffer != nullptr) store_newest(info.buf_read_ptr, taken, fresh);
     info.bytes_read = static_cast<unsigned>(taken) * static_cast<unsigned>(stream.sample_bytes);

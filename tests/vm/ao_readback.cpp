@@ -3,9 +3,10 @@
 // sample (seconds of CLOCK_MONOTONIC, the clock every process on the machine shares) until
 // SIGTERM or SIGINT, or for a given time.
 //
-//   ao_readback [-d DEVICE] [-i MICROSECONDS] [-t SECONDS] [-o FILE]
+//   ao_readback [-d DEVICE] [-i MICROSECONDS] [-t SECONDS] [-o FILE] [-w CODE]
 //
 // DEVICE is /dev/comedi0, the interval 1000 us, the time unlimited, the output standard output.
+// -w writes CODE to the channel first, so that a test knows the level before a run.
 // "ao_readback: sampling ..." on standard error says it has opened the device and started.
 // Status 0 after a clean end; 1 when the device cannot be opened or read, with the reason.
 #include <comedilib.h>
@@ -34,11 +35,12 @@ struct Options {
     long interval_us = 1000;
     double seconds = 0; // 0: until a signal
     std::string output;
+    long write_code = -1; // -1: write nothing
 };
 
 bool parse(int argc, char **argv, Options &options) {
     int option;
-    while ((option = getopt(argc, argv, "d:i:t:o:")) != -1) {
+    while ((option = getopt(argc, argv, "d:i:t:o:w:")) != -1) {
         switch (option) {
         case 'd':
             options.device = optarg;
@@ -51,6 +53,9 @@ bool parse(int argc, char **argv, Options &options) {
             break;
         case 'o':
             options.output = optarg;
+            break;
+        case 'w':
+            options.write_code = std::strtol(optarg, nullptr, 10);
             break;
         default:
             return false;
@@ -99,7 +104,7 @@ int main(int argc, char **argv) {
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: ao_readback [-d DEVICE] [-i MICROSECONDS] [-t SECONDS] "
-                             "[-o FILE]\n");
+                             "[-o FILE] [-w CODE]\n");
         return 2;
     }
     struct sigaction action {};
@@ -117,6 +122,13 @@ int main(int argc, char **argv) {
     if (subdevice < 0) {
         std::fprintf(stderr, "ao_readback: %s has no analog-output subdevice\n",
                      options.device.c_str());
+        return 1;
+    }
+    if (options.write_code >= 0 &&
+        comedi_data_write(dev, static_cast<unsigned>(subdevice), 0, 0, AREF_GROUND,
+                          static_cast<lsampl_t>(options.write_code)) < 0) {
+        std::fprintf(stderr, "ao_readback: cannot write %s AO channel 0: %s\n",
+                     options.device.c_str(), comedi_strerror(comedi_errno()));
         return 1;
     }
     FILE *out = options.output.empty() ? stdout : std::fopen(options.output.c_str(), "w");

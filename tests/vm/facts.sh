@@ -1,5 +1,5 @@
 # The VM payload of tests/vm/facts: what the kernel's comedi_test driver does, asked through
-# comedilib by comedi_probe, ao_readback and bench_comedi_buffer. Evidence, not a verdict: it
+# comedilib by comedi_probe, ao_readback and bench_comedi_status. Evidence, not a verdict: it
 # prints what it finds and ends with status 0 unless a program is missing.
 set -u
 section() { printf '\n=== %s\n' "$*"; }
@@ -92,11 +92,11 @@ for applet in su setuidgid chpst setpriv runuser; do
     if busybox --list | grep -qx "$applet"; then echo "$applet: present"; else echo "$applet: absent"; fi
 done
 
-if command -v bench_comedi_buffer >/dev/null; then
+if command -v bench_comedi_status >/dev/null; then
     section "the cost of asking the buffer"
     # Repetitions in random order: the machine's load drifts during a run, and a ratio of two
     # benchmarks run one after the other would show the drift.
-    bench_comedi_buffer --benchmark_color=false --benchmark_min_time=0.2 --benchmark_repetitions=6 \
+    bench_comedi_status --benchmark_color=false --benchmark_min_time=0.2 --benchmark_repetitions=6 \
         --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 fi
 exit 0

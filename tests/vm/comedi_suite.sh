@@ -1,0 +1,150 @@
+# The VM payload of the Comedi board's suite: the built aoplay on the kernel's comedi_test driver
+# (/dev/comedi0), with ao_readback reading output channel 0 back through a handle of its own.
+# One line per check, "ok NAME" or "FAIL NAME: why"; the status is the number of failures.
+set -u
+failures=0
+pass() { echo "ok $1"; }
+fail() {
+    echo "FAIL $1: $2"
+    failures=$((failures + 1))
+}
+check() { # name, what went wrong, test...
+    name=$1 why=$2
+    shift 2
+    if "$@"; then pass "$name"; else fail "$name" "$why"; fi
+}
+show() { # a file, for a failure's evidence
+    echo "--- $1:"
+    head -c 2000 "$1"
+    echo
+}
+
+zero=32768 # the code for 0 V on the -10 to +10 V range, 16 bits
+# The played table: values k / 8 - 9.125 V, exact in single precision, never 0 V, and a
+# different value at each next index, so a wrong index or a stray 0 V shows.
+awk 'BEGIN { print "index volts"; for (i = 0; i < 10000; i++) printf "%d %.3f\n", i, (i * 37 % 73) / 4 - 9.125 }' >steps.txt
+# Its codes by index, worked out as the board does: (v + 10) / 20 * 65535, halves up.
+awk 'NR > 1 { printf "%d\n", int(($2 - (-10)) / (10 - (-10)) * 65535 + 0.5) }' steps.txt >codes.txt
+
+# Rows of a trace with an index whose raw code is not the table's code at that index.
+wrong_rows() { # trace
+    awk -F, 'NR == FNR { code[NR - 1] = $1; next }
+        /^[0-9]/ && $3 >= 0 && $4 != code[$3] { print; n++ } END { exit n > 0 }' codes.txt "$1"
+}
+# Codes read back that are neither the table's nor 0 V (nor the level before the run).
+stray_codes() { # readback, level before
+    awk -F, -v zero=$zero -v before="$2" 'NR == FNR { known[$1] = 1; next }
+        !($2 in known) && $2 != zero && $2 != before { print; n++ } END { exit n > 0 }' \
+        codes.txt "$1"
+}
+table_codes_seen() { # readback
+    awk -F, 'NR == FNR { known[$1] = 1; next } $2 in known { n++ } END { exit n == 0 }' codes.txt "$1"
+}
+last_code() { tail -n 1 "$1" | cut -d, -f2; }
+output_now() { ao_readback -t 0.005 2>/dev/null | tail -n 1 | cut -d, -f2; }
+played_rows() { awk -F, '/^[0-9]/ && $3 >= 0 { n++ } END { print n + 0 }' "$1"; }
+first_row_is_zero() { awk -F, -v z=$zero '/^[0-9]/ { exit !($3 == -1 && $4 == z) }' "$1"; }
+last_row_is_zero() { awk -F, -v z=$zero '/^[0-9]/ { last = $0 } END { split(last, f, ","); exit !(f[3] == -1 && f[4] == z) }' "$1"; }
+has() { grep -qF -- "$2" "$1"; }
+
+play() { # trace, rate: aoplay on the Comedi device in the background, its pid in $tool
+    AOPLAY_BOARD=comedi AOPLAY_TRACE=$1 aoplay /SL:1 /XC:2 /TS:$2 <steps.txt >out.txt 2>err.txt &
+    tool=$!
+}
+readback() { # file: ao_readback in the background, its pid in $reader; waits until it reads
+    ao_readback -o "$1" 2>/dev/null &
+    reader=$!
+    while [ ! -s "$1" ]; do sleep 0.01; done
+}
+
+# --- A run ended by SIGTERM: only table values and then 0 V on the output, as its trace says.
+before=$(output_now)
+readback run.csv
+play run-trace.csv 1000
+sleep 3
+kill -TERM $tool
+wait $tool 2>/dev/null
+status=$?
+sleep 0.2
+kill -TERM $reader && wait $reader
+check "sigterm: status 143" "status $status" [ $status -eq 143 ] || show err.txt
+check "sigterm: nothing on standard error" "it said something" [ ! -s err.txt ] || show err.txt
+check "sigterm: the closing text" "no closing text" has out.txt "Data collection terminated."
+check "sigterm: trace rows hold the table's code at their index" "wrong rows" \
+    wrong_rows run-trace.csv
+check "sigterm: trace starts and ends at 0 V" "not at 0 V" \
+    eval 'first_row_is_zero run-trace.csv && last_row_is_zero run-trace.csv'
+played=$(played_rows run-trace.csv)
+check "sigterm: the run played (rows: $played)" "too few rows" [ "$played" -ge 50 ]
+check "sigterm: the scan summed up" "no summary" grep -q '^# samples=[0-9]* outputs=' run-trace.csv
+check "sigterm: a second handle read table values back" "none seen" table_codes_seen run.csv
+check "sigterm: and nothing else but 0 V" "stray codes" stray_codes run.csv "$before"
+check "sigterm: the output rests at 0 V after" "at $(last_code run.csv)" \
+    [ "$(last_code run.csv)" = $zero ]
+rows=$(grep -c '^[0-9]' run-trace.csv)
+echo "   ($rows trace rows, $(wc -l <run.csv) read back, $(grep '^#' run-trace.csv))"
+
+# --- Killed outright: the board's guard stops the scan and puts the output back to 0 V.
+play kill-trace.csv 1000
+sleep 2
+during=$(output_now)
+kill -KILL $tool
+wait $tool 2>/dev/null
+sleep 0.5
+after=$(output_now)
+check "sigkill: the table was playing" "output at $during" grep -qx "$during" codes.txt
+check "sigkill: the output is back at 0 V" "at $after" [ "$after" = $zero ]
+check "sigkill: the device takes a new scan" "aoplay failed" \
+    eval 'AOPLAY_BOARD=comedi timeout -s TERM 1 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt >/dev/null 2>err.txt; [ $? -eq 143 ]'
+
+# --- Stopped while a fast scan runs on: the buffer overruns, and the run ends on it.
+play overrun-trace.csv 1000000
+sleep 1
+kill -STOP $tool
+sleep 3
+kill -CONT $tool
+wait $tool 2>/dev/null
+status=$?
+check "overrun: status 1" "status $status" [ $status -eq 1 ] || show err.txt
+check "overrun: reported as such" "not reported" \
+    has err.txt "comedi: cbGetStatus: error 15 (fatal): the scan's buffer overran"
+check "overrun: the error stops the program" "no stop" \
+    has err.txt "comedi: stopping the program after error 15"
+check "overrun: the output is back at 0 V" "at $(output_now)" [ "$(output_now)" = $zero ]
+check "overrun: the trace sums the scan up and ends at 0 V" "trace cut short" \
+    eval 'grep -q "^# samples=" overrun-trace.csv && last_row_is_zero overrun-trace.csv'
+check "overrun: trace rows hold the table's code at their index" "wrong rows" \
+    wrong_rows overrun-trace.csv
+show err.txt
+
+# --- Devices that cannot be used: status 1, the reason, nothing driven.
+before=40000 # a level no run leaves
+ao_readback -w $before -t 0.001 >/dev/null 2>&1 ||
+    fail "cannot set the output to $before first" "ao_readback failed"
+cant_use() { # name, expected text, command...
+    case_name=$1 said=$2
+    shift 2
+    "$@" >out.txt 2>err.txt
+    status=$?
+    check "$case_name: status 1" "status $status" [ $status -eq 1 ] || show err.txt
+    check "$case_name: says why" "not said" has err.txt "$said" || show err.txt
+    check "$case_name: nothing driven" "output moved" [ "$(output_now)" = "$before" ]
+}
+cant_use "absent device" "cannot open /dev/comedi5: No such file or directory" \
+    env AOPLAY_BOARD=comedi:/dev/comedi5 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
+cant_use "no permission" "cannot open /dev/comedi0: Permission denied" \
+    su user -c 'AOPLAY_BOARD=comedi aoplay /SL:1 /XC:2 /TS:1000 </payload/steps.txt'
+cant_use "bad AOPLAY_BOARD" 'board: AOPLAY_BOARD="comedi1" names no board' \
+    env AOPLAY_BOARD=comedi1 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
+
+# --- A user in the group Debian's udev rule gives the device plays on it.
+chgrp iocard /dev/comedi0 && chmod 660 /dev/comedi0
+su lab -c 'AOPLAY_BOARD=comedi timeout -s TERM 1 aoplay /SL:1 /XC:2 /TS:1000 </payload/steps.txt' \
+    >out.txt 2>err.txt
+status=$?
+chgrp root /dev/comedi0 && chmod 600 /dev/comedi0
+check "group iocard: plays" "status $status" [ $status -eq 143 ] || show err.txt
+check "group iocard: the banner" "none" has out.txt "Outputting data..."
+
+echo "$failures failed"
+exit $failures
