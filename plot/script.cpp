@@ -73,6 +73,13 @@ std::string at_screen_x(double px, double width) {
     return out;
 }
 
+// The data stays in seconds; the axis counts in the unit that gives it readable numbers.
+std::string time_unit(double span) {
+    if (span >= 1) return "time_unit = 's'\ntime_scale = 1\n";
+    if (span >= 1e-3) return "time_unit = 'ms'\ntime_scale = 1e3\n";
+    return "time_unit = 'µs'\ntime_scale = 1e6\n";
+}
+
 std::string voltage_panel(const PlotData &data, double top, double bottom) {
     // Room above and below, so that a level at the limits is not hidden by the frame.
     const double span = data.highest_volts - data.lowest_volts;
@@ -86,7 +93,8 @@ std::string voltage_panel(const PlotData &data, double top, double bottom) {
     out += ":";
     append_number(out, data.highest_volts + pad);
     out += "]\nset format x ''\nset ylabel 'output (V)'\n"
-           "plot $steps using 1:2 with steps linewidth 1.5 linecolor rgb '#1f5fa8' notitle\n";
+           "plot $steps using ($1 * time_scale):2 with steps linewidth 1.5 "
+           "linecolor rgb '#1f5fa8' notitle\n";
     return out;
 }
 
@@ -95,8 +103,8 @@ std::string missed_panel(const PlotData &data, double top, double bottom) {
     append_number(out, top);
     out += "\nset bmargin at screen ";
     append_number(out, bottom);
-    out += "\nset format x '%g'\nset xlabel 'time (s)'\n"
-           "set ylabel 'missed' . \"\\n\" . 'samples'\n";
+    out += "\nset format x '%g'\nset xlabel 'time (' . time_unit . ')'\n"
+           "set ylabel 'missed' . \"\\n\" . 'samples' offset -1, 0\n";
     if (data.missed.empty()) {
         out += "set yrange [0:1]\nunset ytics\n"
                "set label 'no samples missed' at graph 0.5, graph 0.5 center\n"
@@ -114,7 +122,8 @@ std::string missed_panel(const PlotData &data, double top, double bottom) {
         out += ' ' + std::to_string(column.samples) + '\n';
     }
     out += "EOD\n"
-           "plot $missed using 1:2 with impulses linewidth 1.5 linecolor rgb '#d62728' notitle\n";
+           "plot $missed using ($1 * time_scale):2 with impulses linewidth 1.5 "
+           "linecolor rgb '#d62728' notitle\n";
     return out;
 }
 
@@ -164,11 +173,13 @@ std::string gnuplot_script(const Picture &picture, const PlotData &data) {
     out += "set multiplot title " + quoted_lines(data.title) + "\n";
     out += "set lmargin " + at_screen_x(left_px, width) + "\n";
     out += "set rmargin " + at_screen_x(width - right_px, width) + "\n";
+    out += time_unit(data.axis.end - data.axis.start);
     out += "set xrange [";
     append_number(out, data.axis.start);
-    out += ":";
+    out += " * time_scale:";
     append_number(out, data.axis.end);
-    out += "]\nset grid xtics ytics back linetype 1 linewidth 0.8 linecolor rgb '#dcdcdc'\nset "
+    out += " * time_scale]\nset grid xtics ytics back linetype 1 linewidth 0.8 linecolor rgb "
+           "'#dcdcdc'\nset "
            "mxtics\n";
     out += voltage_panel(data, 1 - title_px / height, strip_top + gap_px / height);
     out += missed_panel(data, strip_top, bottom_px / height);
