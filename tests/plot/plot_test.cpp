@@ -392,6 +392,42 @@ TEST_F(Plot, MissingGnuplotNamesThePackage) {
     EXPECT_EQ(files(), std::vector<std::string>{"trace.csv"});
 }
 
+std::string path_now() {
+    const char *path = std::getenv("PATH");
+    return path != nullptr ? path : "/usr/bin:/bin";
+}
+
+// A gnuplot of the test's own in a folder of its own, for what the real one will not do on cue.
+std::string fake_gnuplot(const std::string &folder, const std::string &body) {
+    fs::create_directories(folder);
+    write_file(folder + "/gnuplot", "#!/bin/sh\n" + body + "\n");
+    fs::permissions(folder + "/gnuplot", fs::perms::owner_all);
+    return folder;
+}
+
+TEST_F(Plot, FailingGnuplotLeavesNoPicture) {
+    const std::string bin =
+        fake_gnuplot(dir_ + "/bin", "cat >/dev/null; echo 'no font' >&2; exit 3");
+    ToolRun run = plot({trace_file(one_scan), path("run.png")}, {{"PATH", bin + ":" + path_now()}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "no font\naoplay-plot: gnuplot failed (status 3): no picture written\n");
+    EXPECT_EQ(files(), (std::vector<std::string>{"bin", "trace.csv"}));
+}
+
+TEST_F(Plot, InterruptedRunLeavesNoPicture) {
+    // gnuplot reads nothing, so aoplay-plot waits to hand it the script until the signal comes.
+    const std::string bin = fake_gnuplot(dir_ + "/bin", "exec sleep 5");
+    ToolCall call = tool_call({trace_file(one_scan), path("run.png")}, "");
+    call.command = {std::getenv("AOPLAY_PLOT_COMMAND") != nullptr
+                        ? std::getenv("AOPLAY_PLOT_COMMAND")
+                        : PLOT_COMMAND};
+    call.env = {{"PATH", bin + ":" + path_now()}};
+    call.term_after_ms = 500;
+    ToolRun run = run_tool(call);
+    EXPECT_EQ(run.end_signal, 15);
+    EXPECT_EQ(files(), (std::vector<std::string>{"bin", "trace.csv"}));
+}
+
 TEST_F(Plot, WrongCommandLinesAreRefused) {
     const std::string trace = trace_file(one_scan);
     struct Case {
