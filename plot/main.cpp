@@ -135,10 +135,6 @@ void plot(const Request &request) {
 
 } // namespace
 
-void warn(const std::string &message) {
-    std::fprintf(stderr, "aoplay-plot: warning: %s\n", message.c_str());
-}
-
 int main(int argc, char **argv) {
     // A gnuplot that stops reading is a failure its exit status reports, not a reason to die.
     std::signal(SIGPIPE, SIG_IGN);

@@ -1,6 +1,8 @@
 // Finding the missed samples from the rows of each scan.
 #include "missed.h"
 
+#include <cmath>
+
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
 namespace {
@@ -47,7 +49,8 @@ double scan_end(const Trace &trace, const Scan &scan, std::size_t next_row, std:
     const double span = scan.seconds - scan.first_seconds;
     const auto taken = static_cast<double>(scan.count - scan.first_count);
     if (span <= 0 || taken <= 0) return scan.seconds;
-    return scan.seconds + static_cast<double>(samples + 1) * span / taken;
+    const double end = scan.seconds + static_cast<double>(samples + 1) * span / taken;
+    return std::isfinite(end) ? end : scan.seconds;
 }
 
 void close_scan(Missed &missed, Scan &scan, const Trace &trace, const ScanSummary &summary) {

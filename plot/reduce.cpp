@@ -9,7 +9,8 @@
 std::size_t TimeAxis::column(double seconds) const {
     const double at = (seconds - start) / (end - start) * static_cast<double>(columns);
     if (!(at > 0)) return 0;
-    return std::min(static_cast<std::size_t>(at), columns - 1);
+    if (at >= static_cast<double>(columns)) return columns - 1;
+    return static_cast<std::size_t>(at);
 }
 
 double TimeAxis::column_start(std::size_t at) const {
@@ -85,10 +86,10 @@ std::vector<MissedColumn> missed_columns(const std::vector<MissedSpan> &spans,
                 std::ceil((axis.column_start(column + 1) - span.after) / step) - 1;
             const auto below = static_cast<std::int64_t>(std::clamp(
                 before_edge, static_cast<double>(placed), static_cast<double>(span.samples)));
-            counts[column] += below - placed;
+            counts[column] = add_counts(counts[column], below - placed);
             placed = below;
         }
-        counts[last] += span.samples - placed;
+        counts[last] = add_counts(counts[last], span.samples - placed);
     }
     std::vector<MissedColumn> columns;
     for (std::size_t column = 0; column < counts.size(); ++column)

@@ -12,6 +12,12 @@
 #include <cstdint>
 #include <vector>
 
+// Counts of samples add up without overflow, however many scans a trace holds: at the
+// largest count they stop.
+inline std::int64_t add_counts(std::int64_t a, std::int64_t b) {
+    return a > INT64_MAX - b ? INT64_MAX : a + b;
+}
+
 struct TimeAxis {
     double start = 0;
     double end = 1;

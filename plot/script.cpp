@@ -147,10 +147,10 @@ std::vector<std::string> title_lines(const std::string &trace_name, const Trace 
     if (shown == summaries.size()) return lines;
     ScanSummary all;
     for (const ScanSummary &summary : summaries) {
-        all.samples += summary.samples;
-        all.outputs += summary.outputs;
-        all.missed += summary.missed;
-        all.polls += summary.polls;
+        all.samples = add_counts(all.samples, summary.samples);
+        all.outputs = add_counts(all.outputs, summary.outputs);
+        all.missed = add_counts(all.missed, summary.missed);
+        all.polls = add_counts(all.polls, summary.polls);
     }
     lines.push_back(
         "... and " + std::to_string(summaries.size() - shown) + " more; all " +

@@ -25,6 +25,8 @@ constexpr std::size_t block_size = std::size_t{1} << 20;
 // Counts beyond a double's whole numbers are no board's (285 years at 1 MS/s): refusing them
 // keeps the arithmetic on the time axis exact.
 constexpr std::int64_t largest_count = std::int64_t{1} << 53;
+// Likewise times: 30,000 years, and still a second apart from their neighbours.
+constexpr double latest_seconds = 1e12;
 
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
@@ -36,7 +38,7 @@ class LineReader {
     explicit LineReader(const std::string &path) : path_(path) {
         file_.reset(std::fopen(path.c_str(), "rb"));
         if (!file_) throw Failure(path + ": cannot open: " + std::strerror(errno));
-        buffer_ = std::make_unique<char[]>(block_size + longest_line);
+        buffer_.reset(new char[block_size + longest_line]); // not cleared: it is read into
     }
 
     // The next line, or false at the end of the file. `ended` is false for a last line that
@@ -156,8 +158,8 @@ TraceRow parse_row(std::string_view line, const LineReader &lines) {
     auto bad = [&](const char *name, std::string_view text, const char *expected) {
         lines.fail(std::string(name) + " " + shown(text) + " is not " + expected);
     };
-    if (!parse_real(fields.text[0], row.seconds) || row.seconds < 0)
-        bad("seconds", fields.text[0], "a time from 0 on");
+    if (!parse_real(fields.text[0], row.seconds) || row.seconds < 0 || row.seconds > latest_seconds)
+        bad("seconds", fields.text[0], "a time from 0 to 1e12");
     if (!parse_whole(fields.text[1], row.count) || row.count < 0 || row.count > largest_count)
         bad("count", fields.text[1], "a sample count");
     if (!parse_whole(fields.text[2], row.index) || row.index < -1)

@@ -327,6 +327,8 @@ const BadTrace bad_traces[] = {
      "count '9007199254740993' is not a sample count"},
     {"IndexBelowMinusOne", std::string(header) + "0.001,1,-2,32768,0.0\n", 2, "index '-2'"},
     {"EmptySeconds", std::string(header) + ",1,0,32768,0.0\n", 2, "seconds ''"},
+    {"FarFutureSeconds", std::string(header) + "1e13,0,-1,32768,0.0\n", 2,
+     "seconds '1e13' is not a time from 0 to 1e12"},
     {"BlankLine", std::string(header) + row(0, 0, -1, 0) + "\n" + row(0.1, 0, -1, 0), 3,
      "empty line"},
     {"TimeGoesBack", std::string(header) + row(0.002, 0, -1, 0) + row(0.001, 0, -1, 0), 3,
