@@ -5,6 +5,7 @@
 
 #include "failure.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <sys/stat.h>
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
@@ -32,13 +34,21 @@ struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
 
+// A small file is read in one block of its own size.
+std::size_t block_for(std::FILE *file) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return block_size;
+    return std::min(block_size, static_cast<std::size_t>(info.st_size) + 1);
+}
+
 // Lines of a file, each without its line end (LF or CR LF).
 class LineReader {
   public:
     explicit LineReader(const std::string &path) : path_(path) {
         file_.reset(std::fopen(path.c_str(), "rb"));
         if (!file_) throw Failure(path + ": cannot open: " + std::strerror(errno));
-        buffer_.reset(new char[block_size + longest_line]); // not cleared: it is read into
+        block_ = block_for(file_.get());
+        buffer_.reset(new char[block_ + longest_line]); // not cleared: it is read into
     }
 
     // The next line, or false at the end of the file. `ended` is false for a last line that
@@ -92,8 +102,8 @@ class LineReader {
         std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
-        const std::size_t got = std::fread(buffer_.get() + end_, 1, block_size, file_.get());
-        if (got < block_size) {
+        const std::size_t got = std::fread(buffer_.get() + end_, 1, block_, file_.get());
+        if (got < block_) {
             if (std::ferror(file_.get()))
                 throw Failure(path_ + ": cannot read: " + std::strerror(errno));
             at_end_ = true;
@@ -103,6 +113,7 @@ class LineReader {
 
     std::string path_;
     std::unique_ptr<std::FILE, FileCloser> file_;
+    std::size_t block_ = block_size;
     std::unique_ptr<char[]> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
