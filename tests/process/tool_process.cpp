@@ -105,7 +105,7 @@ ToolRun run_tool(const ToolCall &call) {
     int feed[2] = {-1, -1};
     if (call.stdin_kind == Stdin::pipe && pipe(feed) != 0) return {};
 
-    std::vector<std::string> words = command_words();
+    std::vector<std::string> words = call.command.empty() ? command_words() : call.command;
     words.insert(words.end(), call.args.begin(), call.args.end());
     pid_t pid = fork();
     if (pid == 0) {

@@ -29,6 +29,7 @@ struct ToolCall {
     int term_signal = 15;
     int timeout_ms = 60000;
     long long address_space_limit = 0; // RLIMIT_AS of the tool in bytes (0: as inherited)
+    std::vector<std::string> command;  // the program and its first words (empty: AOPLAY_COMMAND)
 };
 
 ToolRun run_tool(const ToolCall &call);
