@@ -41,5 +41,7 @@ double text_to_real(const char *text, const char **end = nullptr);
 double text_to_real(const char *text, const char *limit, const char **end);
 // A double narrowed to single precision, correctly rounded, infinity past the float range.
 float narrow_to_float(double value);
+// A table column's number: the bounded text_to_real narrowed to single precision.
+float text_to_float(const char *text, const char *limit);
 
 #endif

@@ -205,6 +205,19 @@ bool read_short_decimal(const char *p, const char *limit, double &value, const c
 #endif
 }
 
+// Every other number: its extent scanned first, then converted. Kept out of line so that the
+// short decimal's path stays small.
+[[gnu::noinline]] double read_long_way(const char *text, const char *p, const char *limit,
+                                       const char **end) {
+    RealText t;
+    if (!scan_real(p, limit, t)) {
+        if (end != nullptr) *end = text;
+        return 0.0;
+    }
+    if (end != nullptr) *end = t.end;
+    return convert_real(t);
+}
+
 } // namespace
 
 int text_to_int(const char *text) {
@@ -228,13 +241,7 @@ double text_to_real(const char *text, const char *limit, const char **end) {
         if (end != nullptr) *end = value_end;
         return value;
     }
-    RealText t;
-    if (!scan_real(p, limit, t)) {
-        if (end != nullptr) *end = text;
-        return 0.0;
-    }
-    if (end != nullptr) *end = t.end;
-    return convert_real(t);
+    return read_long_way(text, p, limit, end);
 }
 
 double text_to_real(const char *text, const char **end) {
@@ -251,4 +258,8 @@ float narrow_to_float(double value) {
         return std::signbit(value) ? -edge : edge;
     }
     return static_cast<float>(value);
+}
+
+float text_to_float(const char *text, const char *limit) {
+    return narrow_to_float(text_to_real(text, limit, nullptr));
 }
