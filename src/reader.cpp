@@ -31,10 +31,13 @@ constexpr char ctrl_z = 26; // ends a file's text, as on DOS
 
 // ---- The value table ----
 
-// Room for the value table: all a regular file can need from the start, else grown in steps of
-// half its size so that reading stays linear in time wherever realloc copies; trimmed to
-// value_count + 1 entries at the end.
+// Room for the value table: all that a large regular file can need from the start, else grown
+// in steps of half its size so that reading stays linear in time wherever realloc copies;
+// trimmed to value_count + 1 entries at the end.
 std::size_t table_room = 0;
+
+// From this size on, a table's memory is worth taking in large pieces.
+constexpr std::size_t large_table = std::size_t{4} << 20;
 
 // A large table is asked for in huge pages where the system has them: taking its memory a
 // 4 KiB page at a time costs more than reading the table's text, above all in a virtual
@@ -42,9 +45,8 @@ std::size_t table_room = 0;
 // realloc can still grow and move.
 void advise_huge_pages([[maybe_unused]] float *table, [[maybe_unused]] std::size_t room) {
 #if defined(MADV_HUGEPAGE)
-    constexpr std::size_t large = std::size_t{4} << 20;
     long page_size = sysconf(_SC_PAGESIZE);
-    if (room * sizeof(float) < large || page_size <= 0) return;
+    if (room * sizeof(float) < large_table || page_size <= 0) return;
     auto page = static_cast<std::uintptr_t>(page_size);
     auto first = reinterpret_cast<std::uintptr_t>(table) & ~(page - 1);
     std::uintptr_t last =
@@ -54,9 +56,9 @@ void advise_huge_pages([[maybe_unused]] float *table, [[maybe_unused]] std::size
 }
 
 // A regular file bounds its number of values: each takes a line of at least two bytes, a
-// character and its LF (the last line may lack the LF). The table gets that room at once; it is
-// address space only until values are written, and it spares the reader the moves and page
-// faults of growing. Where that room cannot be had, the table grows as it goes.
+// character and its LF (the last line may lack the LF). A large file's table gets that room at
+// once; it is address space only until values are written, and it spares the reader the moves
+// and page faults of growing. Where that room cannot be had, the table grows as it goes.
 void reserve_table_for_file([[maybe_unused]] int fd) {
 #if !defined(_WIN32)
     struct stat file;
@@ -66,7 +68,7 @@ void reserve_table_for_file([[maybe_unused]] int fd) {
     std::uint64_t most_values = static_cast<std::uint64_t>(file.st_size - at) / 2 + 1;
     if (most_values >= INT32_MAX || most_values + 1 > SIZE_MAX / sizeof(float)) return;
     std::size_t room = static_cast<std::size_t>(most_values) + 1;
-    if (room <= table_room) return;
+    if (room * sizeof(float) < large_table || room <= table_room) return;
     void *table = std::realloc(values, room * sizeof(float));
     if (table == nullptr) return;
     values = static_cast<float *>(table);
@@ -194,7 +196,8 @@ const char *take_lines(const char *begin, const char *end) {
 // as far as knowing it is being skipped.
 std::size_t unfinished_line_to_keep(const char *line, const char *end) {
     std::size_t length = static_cast<std::size_t>(end - line);
-    if (skipping_long_line || length <= max_line_length + 1) return skipping_long_line ? 0 : length;
+    if (skipping_long_line) return 0;
+    if (length <= max_line_length + 1) return length;
     if (skip_lines <= 0) fatal_error("Input line too long !\n");
     --skip_lines;
     skipping_long_line = true;
