@@ -167,29 +167,34 @@ double convert_real(const RealText &t) {
     return value;
 }
 
+// Where the text is known to end in a byte that is no digit, the limit need not be checked.
+template <bool bounded>
 const char *take_plain_digits(const char *p, const char *limit, std::uint64_t &mantissa) {
-    for (; p < limit; ++p) {
+    std::uint64_t m = mantissa;
+    for (; !bounded || p < limit; ++p) {
         unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
         if (digit > 9) break;
-        mantissa = mantissa * 10 + digit; // wraps past 19 digits; such text goes the long way
+        m = m * 10 + digit; // wraps past 19 digits; such text goes the long way
     }
+    mantissa = m;
     return p;
 }
 
 // The common table entry, a short plain decimal such as -4.123456, read in one pass. Returns
 // false for anything else: an exponent, more than 19 digits, no digit at all.
+template <bool bounded>
 bool read_short_decimal(const char *p, const char *limit, double &value, const char *&end) {
 #if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
     bool negative = false;
     if (p < limit && (*p == '-' || *p == '+')) negative = *p++ == '-';
     std::uint64_t mantissa = 0;
     const char *digits = p;
-    p = take_plain_digits(p, limit, mantissa);
+    p = take_plain_digits<bounded>(p, limit, mantissa);
     std::size_t count = static_cast<std::size_t>(p - digits);
     std::size_t fraction = 0;
     if (p < limit && *p == '.') {
         const char *first = ++p;
-        p = take_plain_digits(p, limit, mantissa);
+        p = take_plain_digits<bounded>(p, limit, mantissa);
         fraction = static_cast<std::size_t>(p - first);
         count += fraction;
     }
@@ -203,6 +208,19 @@ bool read_short_decimal(const char *p, const char *limit, double &value, const c
     (void)p, (void)limit, (void)value, (void)end;
     return false;
 #endif
+}
+
+// Every other number: its extent scanned first, then converted. Kept out of line so that the
+// short decimal's path stays small.
+[[gnu::noinline]] double read_long_way(const char *text, const char *p, const char *limit,
+                                       const char **end) {
+    RealText t;
+    if (!scan_real(p, limit, t)) {
+        if (end != nullptr) *end = text;
+        return 0.0;
+    }
+    if (end != nullptr) *end = t.end;
+    return convert_real(t);
 }
 
 } // namespace
@@ -224,17 +242,11 @@ double text_to_real(const char *text, const char *limit, const char **end) {
     const char *p = skip_space(text, limit);
     double value = 0;
     const char *value_end = nullptr;
-    if (read_short_decimal(p, limit, value, value_end)) {
+    if (read_short_decimal<true>(p, limit, value, value_end)) {
         if (end != nullptr) *end = value_end;
         return value;
     }
-    RealText t;
-    if (!scan_real(p, limit, t)) {
-        if (end != nullptr) *end = text;
-        return 0.0;
-    }
-    if (end != nullptr) *end = t.end;
-    return convert_real(t);
+    return read_long_way(text, p, limit, end);
 }
 
 double text_to_real(const char *text, const char **end) {
@@ -251,4 +263,13 @@ float narrow_to_float(double value) {
         return std::signbit(value) ? -edge : edge;
     }
     return static_cast<float>(value);
+}
+
+float text_to_float(const char *text, const char *limit) {
+    const char *p = skip_space(text, limit);
+    double value = 0;
+    const char *value_end = nullptr;
+    if (!read_short_decimal<false>(p, limit, value, value_end))
+        value = read_long_way(text, p, limit, nullptr);
+    return narrow_to_float(value);
 }

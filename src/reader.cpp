@@ -1,8 +1,9 @@
-// The column reader: standard input read in large binary blocks, split into lines and columns
-// by the tool itself, so that it reads alike on every platform and fast.
+// The column reader: standard input read in binary blocks, split into lines and columns by the
+// tool itself, so that it reads alike on every platform and fast.
 #include "aoplay.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -10,6 +11,8 @@
 #include <io.h>
 #else
 #include <cerrno>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -20,35 +23,88 @@ int value_count = 0;
 
 namespace {
 
-constexpr std::size_t block_size = std::size_t{1} << 20;
+// Small enough for the processor's second-level cache, where the column walk finds the bytes
+// that read() has just copied; large enough that the calls cost nothing next to the copying.
+constexpr std::size_t block_size = std::size_t{128} << 10;
 constexpr std::size_t max_line_length = 255;
 constexpr char ctrl_z = 26; // ends a file's text, as on DOS
 
-// Room for the value table, grown in steps of half its size so that reading stays linear in
-// time wherever realloc copies; trimmed to value_count + 1 entries at the end.
+// ---- The value table ----
+
+// Room for the value table: all that a large regular file can need from the start, else grown
+// in steps of half its size so that reading stays linear in time wherever realloc copies;
+// trimmed to value_count + 1 entries at the end.
 std::size_t table_room = 0;
+
+// From this size on, a table's memory is worth taking in large pieces.
+constexpr std::size_t large_table = std::size_t{4} << 20;
+
+// A large table is asked for in huge pages where the system has them: taking its memory a
+// 4 KiB page at a time costs more than reading the table's text, above all in a virtual
+// machine. The advice covers the block's whole pages, so that its mapping stays one piece that
+// realloc can still grow and move.
+void advise_huge_pages([[maybe_unused]] float *table, [[maybe_unused]] std::size_t room) {
+#if defined(MADV_HUGEPAGE)
+    long page_size = sysconf(_SC_PAGESIZE);
+    if (room * sizeof(float) < large_table || page_size <= 0) return;
+    auto page = static_cast<std::uintptr_t>(page_size);
+    auto first = reinterpret_cast<std::uintptr_t>(table) & ~(page - 1);
+    std::uintptr_t last =
+        (reinterpret_cast<std::uintptr_t>(table) + room * sizeof(float) + page - 1) & ~(page - 1);
+    madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+// A regular file bounds its number of values: each takes a line of at least two bytes, a
+// character and its LF (the last line may lack the LF). A large file's table gets that room at
+// once; it is address space only until values are written, and it spares the reader the moves
+// and page faults of growing. Where that room cannot be had, the table grows as it goes.
+void reserve_table_for_file([[maybe_unused]] int fd) {
+#if !defined(_WIN32)
+    struct stat file;
+    if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) return;
+    off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at < 0 || at >= file.st_size) return;
+    std::uint64_t most_values = static_cast<std::uint64_t>(file.st_size - at) / 2 + 1;
+    if (most_values >= INT32_MAX || most_values + 1 > SIZE_MAX / sizeof(float)) return;
+    std::size_t room = static_cast<std::size_t>(most_values) + 1;
+    if (room * sizeof(float) < large_table || room <= table_room) return;
+    void *table = std::realloc(values, room * sizeof(float));
+    if (table == nullptr) return;
+    values = static_cast<float *>(table);
+    table_room = room;
+    advise_huge_pages(values, room);
+#endif
+}
+
+void grow_table() {
+    if (value_count == INT32_MAX) fatal_error("Not enough memory !\n");
+    std::size_t room = table_room + table_room / 2 + 16;
+    values = static_cast<float *>(realloc_or_exit(values, room));
+    table_room = room;
+    advise_huge_pages(values, room);
+}
 
 void store_value(float value) {
     values[value_count] = value;
     ++value_count;
-    std::size_t needed = static_cast<std::size_t>(value_count) + 1;
-    if (needed > table_room) {
-        if (value_count == INT32_MAX) fatal_error("Not enough memory !\n");
-        std::size_t room = table_room + table_room / 2 + 16;
-        values = static_cast<float *>(realloc_or_exit(values, room));
-        table_room = room;
-    }
+    if (static_cast<std::size_t>(value_count) + 1 > table_room) grow_table();
 }
 
-// What each byte is to the column walk: part of a column, a delimiter, or the end of the text.
-enum : unsigned char { in_column, delimiter, text_end };
+// ---- Lines and columns ----
+
+// What each byte is to the column walk: part of a column, a delimiter, or a byte that may end
+// the line's text: a NUL always does, a LF or CR only at the line's end.
+enum : unsigned char { in_column, delimiter, stop };
 
 constexpr struct ByteKinds {
     unsigned char kind[256] = {};
     constexpr ByteKinds() {
         kind[static_cast<unsigned char>(' ')] = delimiter;
         kind[static_cast<unsigned char>('\t')] = delimiter;
-        kind[0] = text_end;
+        kind[0] = stop;
+        kind[static_cast<unsigned char>('\n')] = stop;
+        kind[static_cast<unsigned char>('\r')] = stop;
     }
 } byte_kinds;
 
@@ -60,39 +116,107 @@ bool is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// One data line, a C string in the input block ending at end: the value of column data_column.
-void take_column(const char *line, const char *end) {
-    const char *p = line;
-    for (int column = 1;; ++column) {
-        while (kind_of(p) == delimiter)
-            ++p;
-        if (kind_of(p) == text_end) fatal_error("Data read failure !\n");
-        if (column == data_column) break;
-        while (kind_of(p) == in_column)
-            ++p;
-    }
-    // The number stops by itself at the delimiter after it, unless the column starts with
-    // white space that the conversion would skip, over the delimiter too: then bound it.
-    const char *limit = end;
-    if (is_space(*p)) {
-        limit = p;
-        while (kind_of(limit) == in_column)
-            ++limit;
-    }
-    store_value(narrow_to_float(text_to_real(p, limit, nullptr)));
+// The line's text ends at its end (a LF, or the CR of a CR LF, lies there) or at a NUL; a CR
+// inside the line is part of a column.
+bool text_ends_at(const char *p, const char *end) {
+    return p == end || *p == '\0';
 }
 
-// A line of the input block, ended in place by a NUL over its line end: it is converted
-// where it lies, and a NUL inside it ends its text as it would end a C string.
-void take_line(char *text, std::size_t length) {
+const char *skip_delimiters(const char *p) {
+    while (kind_of(p) == delimiter)
+        ++p;
+    return p;
+}
+
+const char *column_end(const char *p, const char *end) {
+    for (;;) {
+        while (kind_of(p) == in_column)
+            ++p;
+        if (*p != '\r' || p == end) return p;
+        ++p;
+    }
+}
+
+// One data line, [line, end), where the byte at end is a LF, a CR or a NUL: the value of
+// column data_column.
+void take_column(const char *line, const char *end) {
+    const char *p = skip_delimiters(line);
+    for (int column = 1;; ++column) {
+        if (text_ends_at(p, end)) fatal_error("Data read failure !\n");
+        if (column == data_column) break;
+        p = skip_delimiters(column_end(p, end));
+    }
+    // The number stops by itself at the delimiter or line end after it, unless the column
+    // starts with white space that the conversion would skip, over the delimiter too: then
+    // bound it.
+    const char *limit = is_space(*p) ? column_end(p, end) : end;
+    store_value(text_to_float(p, limit));
+}
+
+// The reader's place in the input between calls: a skipped line too long to hold is being
+// passed over.
+bool skipping_long_line = false;
+
+// Takes the whole lines of [begin, end) and returns where the unfinished last one starts. A
+// data line is looked for no further than its longest form, 255 characters, CR and LF.
+const char *take_lines(const char *begin, const char *end) {
+    const char *line = begin;
+    if (skipping_long_line) {
+        const void *lf = std::memchr(line, '\n', static_cast<std::size_t>(end - line));
+        if (lf == nullptr) return end;
+        skipping_long_line = false;
+        line = static_cast<const char *>(lf) + 1;
+    }
+    while (line < end) {
+        std::size_t left = static_cast<std::size_t>(end - line);
+        if (skip_lines > 0) {
+            const void *lf = std::memchr(line, '\n', left);
+            if (lf == nullptr) break;
+            --skip_lines;
+            line = static_cast<const char *>(lf) + 1;
+            continue;
+        }
+        std::size_t look = left < max_line_length + 2 ? left : max_line_length + 2;
+        const char *lf = static_cast<const char *>(std::memchr(line, '\n', look));
+        if (lf == nullptr) {
+            if (look == left) break;
+            fatal_error("Input line too long !\n");
+        }
+        const char *text_end = lf > line && lf[-1] == '\r' ? lf - 1 : lf;
+        if (static_cast<std::size_t>(text_end - line) > max_line_length)
+            fatal_error("Input line too long !\n");
+        take_column(line, text_end);
+        line = lf + 1;
+    }
+    return line;
+}
+
+// The unfinished line at the end of what has been read, [line, end): how much of it to keep
+// for the next read. A line longer than any data line may be (a CR may still go) is kept only
+// as far as knowing it is being skipped.
+std::size_t unfinished_line_to_keep(const char *line, const char *end) {
+    std::size_t length = static_cast<std::size_t>(end - line);
+    if (skipping_long_line) return 0;
+    if (length <= max_line_length + 1) return length;
+    if (skip_lines <= 0) fatal_error("Input line too long !\n");
+    --skip_lines;
+    skipping_long_line = true;
+    return 0;
+}
+
+// A last line without a line feed still counts; its carriage return stays in the line. It is
+// in the reader's buffer, with room for a NUL after it.
+void take_last_line(char *line, std::size_t length) {
     if (skip_lines > 0) {
         --skip_lines;
         return;
     }
     if (length > max_line_length) fatal_error("Input line too long !\n");
-    text[length] = '\0';
-    take_column(text, text + length);
+    line[length] = '\0';
+    take_column(line, line + length);
 }
+
+// ---- Standard input ----
 
 // Standard input in binary: block reads, end of input on end of file or on a read error.
 struct Input {
@@ -143,43 +267,23 @@ void read_waveform() {
     values = static_cast<float *>(calloc_or_exit(1));
     value_count = 0;
     table_room = 1;
+    skipping_long_line = false;
 
     Input in = open_input();
+    reserve_table_for_file(0);
     static char buffer[block_size + 1]; // room for the NUL after a last line without LF
 
     // buffer[0, held) is the start of a line whose end has not been read yet.
     std::size_t held = 0;
-    bool skipping_long_line = false; // a skipped line too long to hold is being passed over
     for (;;) {
         std::size_t got = read_block(in, buffer + held, block_size - held);
         if (got == 0) break;
-        char *line = buffer;
         char *end = buffer + held + got;
-        char *search = buffer + held;
-        while (char *lf = static_cast<char *>(
-                   std::memchr(search, '\n', static_cast<std::size_t>(end - search)))) {
-            std::size_t length = static_cast<std::size_t>(lf - line);
-            if (length > 0 && lf[-1] == '\r') --length;
-            if (skipping_long_line)
-                skipping_long_line = false;
-            else
-                take_line(line, length);
-            line = search = lf + 1;
-        }
-        held = static_cast<std::size_t>(end - line);
-        if (held > max_line_length + 1 && !skipping_long_line) {
-            // Longer than any data line may be (a CR may still go): only a skipped line goes on.
-            if (skip_lines <= 0) fatal_error("Input line too long !\n");
-            --skip_lines;
-            skipping_long_line = true;
-        }
-        if (skipping_long_line)
-            held = 0;
-        else
-            std::memmove(buffer, line, held);
+        char *rest = buffer + (take_lines(buffer, end) - buffer);
+        held = unfinished_line_to_keep(rest, end);
+        std::memmove(buffer, rest, held);
     }
-    // A last line without a line feed still counts; its carriage return stays in the line.
-    if (held > 0 && !skipping_long_line) take_line(buffer, held);
+    if (held > 0) take_last_line(buffer, held);
 
     values =
         static_cast<float *>(realloc_or_exit(values, static_cast<std::size_t>(value_count) + 1));

@@ -124,6 +124,34 @@ TEST_F(ReaderTest, LinesAcrossBlockBoundaries) {
     EXPECT_EQ(read(), expected);
 }
 
+TEST_F(ReaderTest, ReadsAFileFromWhereItsOffsetStands) {
+    // As when a shell has read the header before starting the tool on the same file.
+    feed("time volts\n1 2\n3 4\n", 0, 2);
+    ASSERT_EQ(lseek(0, 11, SEEK_SET), 11);
+    EXPECT_EQ(read(), (Values{2, 4}));
+}
+
+TEST_F(ReaderTest, FillsEveryValueAFileCanHold) {
+    // The most values a file of a given size can hold: one-character lines, the last one
+    // with or without its LF, from the start of the file or after a header already read.
+    // Small files and one whose table the reader sets aside at once.
+    for (std::size_t lines : {1u, 2u, 3u, 1000u, 300000u, 2500000u}) {
+        std::string table;
+        for (std::size_t i = 0; i < lines; ++i)
+            table += static_cast<char>('0' + i % 10) + std::string("\n");
+        Values expected;
+        for (std::size_t i = 0; i < lines; ++i)
+            expected.push_back(static_cast<float>(i % 10));
+        for (const std::string &input : {table, table.substr(0, table.size() - 1)}) {
+            feed(input);
+            EXPECT_EQ(read(), expected) << lines << " lines, " << input.size() << " bytes";
+            feed("h\n" + input);
+            ASSERT_EQ(lseek(0, 2, SEEK_SET), 2);
+            EXPECT_EQ(read(), expected) << lines << " lines after a header already read";
+        }
+    }
+}
+
 struct BadCase {
     const char *name;
     std::string input;

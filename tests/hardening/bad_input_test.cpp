@@ -15,10 +15,10 @@
 
 namespace {
 
-constexpr int zero = 32768;                         // raw code of 0 V
-constexpr int top = 65535;                          // raw code past +10 V
-constexpr int bottom = 0;                           // raw code past -10 V
-constexpr std::size_t block = std::size_t{1} << 20; // the reader's input block
+constexpr int zero = 32768;                           // raw code of 0 V
+constexpr int top = 65535;                            // raw code past +10 V
+constexpr int bottom = 0;                             // raw code past -10 V
+constexpr std::size_t block = std::size_t{128} << 10; // the reader's input block
 
 const char *const too_long_line = "Input line too long !\n";
 const char *const read_failure = "Data read failure !\n";

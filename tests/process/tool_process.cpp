@@ -102,6 +102,7 @@ ToolRun run_tool(const ToolCall &call) {
     std::string out_path = call.stdout_path.empty() ? scratch_path("stdout") : call.stdout_path;
     std::string err_path = scratch_path("stderr");
     write_file(in_path, call.input);
+    const std::string &stdin_file = call.stdin_path.empty() ? in_path : call.stdin_path;
     int feed[2] = {-1, -1};
     if (call.stdin_kind == Stdin::pipe && pipe(feed) != 0) return {};
 
@@ -117,7 +118,7 @@ ToolRun run_tool(const ToolCall &call) {
         move_fd(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         switch (call.stdin_kind) {
         case Stdin::file:
-            move_fd(open(in_path.c_str(), O_RDONLY), 0);
+            move_fd(open(stdin_file.c_str(), O_RDONLY), 0);
             break;
         case Stdin::pipe:
             move_fd(feed[0], 0);

@@ -23,6 +23,7 @@ struct ToolCall {
     std::vector<std::string> args;
     std::string input;
     Stdin stdin_kind = Stdin::file;
+    std::string stdin_path; // Stdin::file: this file as it stands instead of one with input
     std::vector<std::pair<std::string, std::string>> env; // added to the environment
     std::string stdout_path; // empty: captured; else the tool writes there (read back if a file)
     int term_after_ms = -1;  // send SIGTERM this long after the start (-1: never)
