@@ -136,8 +136,8 @@ TEST_F(Playback, AnInterruptEndsTheRunAsAKeyDoes) {
         // first wait to get there, so the wait grows until a run has played before its end.
         bool played = false;
         for (int after_ms = 400; !played && after_ms <= 12800; after_ms *= 4) {
-            ToolRun run = play_until_term({"/SL:1", "/XC:2", "/TS:100"}, table(300), after_ms,
-                                          signal_number);
+            ToolRun run =
+                play_until_term({"/SL:1", "/XC:2", "/TS:100"}, table(300), after_ms, signal_number);
             EXPECT_EQ(run.status, 128 + signal_number) << run.err;
             played = run.out.find("Output Number:   0") != std::string::npos;
             if (!played) continue; // too early: the interrupt tests see to that case
