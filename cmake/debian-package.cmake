@@ -14,11 +14,12 @@ board, one value per sample, paced by the board's own continuous input scan. A
 status line shows the sample number and value once a second of samples; any
 key ends the run, stops the scan and returns the output to 0 V.
 
-It plays on any board the kernel's Comedi drivers support (AOPLAY_BOARD=comedi,
-for /dev/comedi0), and by default on a simulated board, so runs can be tried and
-checked with no hardware. Either board writes a trace of every output on
-request; aoplay-plot draws such a trace with gnuplot: the output voltage over
-time, the samples the run missed, and the summary of each scan.]=])
+It plays on any board the kernel's Comedi drivers support (with
+AOPLAY_BOARD=comedi, on /dev/comedi0), and by default on a simulated board, so
+runs can be tried and checked with no hardware. Either board writes a trace of
+every output on request; aoplay-plot draws such a trace with gnuplot: the
+output voltage over time, the samples the run missed, and the summary of each
+scan.]=])
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
