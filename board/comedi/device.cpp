@@ -81,7 +81,7 @@ std::uint16_t code_for(const Channel &channel, lsampl_t top, double volts) {
     return static_cast<std::uint16_t>(code + 0.5);
 }
 
-ComediBoard board;
+ComediBoard the_board; // one device, as the calls know one board
 
 } // namespace
 
@@ -241,6 +241,6 @@ void ComediBoard::release() {
 } // namespace boardcomedi
 
 board::Device &board::comedi_board(const char *path) {
-    boardcomedi::board.path = path;
-    return boardcomedi::board;
+    boardcomedi::the_board.path = path;
+    return boardcomedi::the_board;
 }
