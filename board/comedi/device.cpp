@@ -108,19 +108,21 @@ void ComediBoard::close_device() {
     stream = Stream{};
     if (device != nullptr) comedi_close(device);
     device = nullptr;
+    fd = -1;
 }
 
 int ComediBoard::open() {
     if (device != nullptr) return 0;
     device = comedi_open(path.c_str());
     if (device == nullptr) return refuse("cannot open " + path + ": " + open_failure(errno));
+    fd = comedi_fileno(device);
     if (const int found = find_output(); found != 0) return found;
     if (const int found = find_input(); found != 0) return found;
     if (const int mapped = map_stream(); mapped != 0) return mapped;
     zero_code = code_for(output, output.maxdata, 0.0);
     const GuardOrders orders{output.subdevice, CR_PACK(0, output.range, output.aref), zero_code,
                              input.subdevice};
-    if (std::string why; !guard_start(comedi_fileno(device), orders, why)) return refuse(why);
+    if (std::string why; !guard_start(fd, orders, why)) return refuse(why);
     return 0;
 }
 
@@ -198,8 +200,7 @@ int ComediBoard::map_stream() {
                       std::to_string(input.subdevice) + ": " + last_error());
     const int size = comedi_get_buffer_size(device, input.subdevice);
     if (size <= 0) return refuse(path + ": the analog input has no buffer: " + last_error());
-    void *mapped = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED,
-                        comedi_fileno(device), 0);
+    void *mapped = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
     if (mapped == MAP_FAILED)
         return refuse(path + ": cannot map the analog input's buffer: " + std::strerror(errno));
     stream.data = static_cast<const unsigned char *>(mapped);

@@ -47,7 +47,7 @@ class ComediBoard final : public board::Device {
     int poll() override;
     void stop() override;
     void stop_at_exit() override;
-    bool zeroes_at_exit() const override { return true; }
+    bool left_driven() const override { return device != nullptr && !output_at_zero; }
     void release() override;
 
     std::string path;
@@ -66,11 +66,12 @@ class ComediBoard final : public board::Device {
     void cancel();
 
     comedi_t *device = nullptr;
+    int fd = -1; // the device's, kept for the status poll
     Channel output, input;
     std::uint16_t zero_code = 0;
     Stream stream;
-    bool output_at_zero = false;
-    std::size_t backlog = 0; // bytes the device's buffer held when samples were last taken
+    bool output_at_zero = false; // the last write was the 0 V code
+    std::size_t backlog = 0;     // bytes the device's buffer held when samples were last taken
     board::ScanProgress progress{};
 };
 

@@ -116,7 +116,6 @@ void ComediBoard::store_newest(std::size_t read_at, std::int64_t taken, std::int
 }
 
 int ComediBoard::take_samples(bool store) {
-    const int fd = comedi_fileno(device);
     comedi_bufinfo info{};
     info.subdevice = input.subdevice;
     if (ioctl(fd, COMEDI_BUFINFO, &info) < 0) {

@@ -52,8 +52,9 @@ class Device {
     virtual void stop() = 0;
     // The process is ending with the scan still running: count what came, end it quietly.
     virtual void stop_at_exit() = 0;
-    // Whether the board sets output channel 0 to 0 V when the process ends.
-    virtual bool zeroes_at_exit() const = 0;
+    // The process is ending: whether output channel 0 is to be set to 0 V first (its last
+    // write was not the 0 V code, on a board that looks after that).
+    virtual bool left_driven() const = 0;
     // The last step of the process's end: let go of the device.
     virtual void release() = 0;
 

@@ -28,7 +28,6 @@ void end_scan_in_trace(bool at_exit) {
 int drive(std::uint16_t code) {
     const int result = device().write_output(code);
     if (result != 0) return result;
-    state.output_at_zero = code == device().output_zero_code();
     ScanProgress &s = scan();
     progress_note_output(s);
     if (trace_on())
@@ -55,7 +54,7 @@ void at_exit() {
         end_scan_in_trace(s.running);
         s.running = false;
     }
-    if (device().zeroes_at_exit() && !state.output_at_zero) zero_output_quietly();
+    if (device().left_driven()) zero_output_quietly();
     trace_close();
     device().release();
 }

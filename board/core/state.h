@@ -14,7 +14,6 @@ struct BoardState {
     Controls controls;
     Device *device = nullptr;
     ScanProgress *scan = nullptr;
-    bool output_at_zero = false; // the last write to output channel 0 was the 0 V code
 };
 
 extern BoardState state;

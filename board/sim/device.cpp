@@ -68,7 +68,7 @@ class SimulatedBoard final : public board::Device {
         const std::int64_t now = board::clock_now();
         if (now >= sim_scan.due) scan_advance(sim_scan, now, zero_volt_code);
     }
-    bool zeroes_at_exit() const override { return false; }
+    bool left_driven() const override { return false; } // a simulation: left as it was
     void release() override {}
 
   private:
