@@ -56,6 +56,20 @@ void advise_huge_pages([[maybe_unused]] float *table, [[maybe_unused]] std::size
 }
 
 // A regular file bounds its number of values: each takes a line of at least two bytes, a
+#if !defined(_WIN32)
+// A table that starts on a huge page boundary, so that all of it can be had in huge pages:
+// else its first up to 2 MiB come in small pages, a fault each. Still a block of the C
+// library's, for realloc and free.
+float *allocate_on_huge_pages(std::size_t room) {
+    constexpr std::size_t huge_page = std::size_t{2} << 20;
+    if (room > (SIZE_MAX - huge_page) / sizeof(float)) return nullptr;
+    std::size_t bytes = (room * sizeof(float) + huge_page - 1) / huge_page * huge_page;
+    auto *table = static_cast<float *>(std::aligned_alloc(huge_page, bytes));
+    if (table != nullptr) advise_huge_pages(table, room);
+    return table;
+}
+#endif
+
 // character and its LF (the last line may lack the LF). A large file's table gets that room at
 // once; it is address space only until values are written, and it spares the reader the moves
 // and page faults of growing. Where that room cannot be had, the table grows as it goes.
@@ -69,11 +83,12 @@ void reserve_table_for_file([[maybe_unused]] int fd) {
     if (most_values >= INT32_MAX || most_values + 1 > SIZE_MAX / sizeof(float)) return;
     std::size_t room = static_cast<std::size_t>(most_values) + 1;
     if (room * sizeof(float) < large_table || room <= table_room) return;
-    void *table = std::realloc(values, room * sizeof(float));
+    float *table = allocate_on_huge_pages(room);
     if (table == nullptr) return;
-    values = static_cast<float *>(table);
+    std::memcpy(table, values, static_cast<std::size_t>(value_count + 1) * sizeof(float));
+    std::free(values);
+    values = table;
     table_room = room;
-    advise_huge_pages(values, room);
 #endif
 }
 
