@@ -153,9 +153,31 @@ const char *column_end(const char *p, const char *end) {
 }
 
 // One data line, [line, end), where the byte at end is a LF, a CR or a NUL: the value of
+// The column to play in the common data line, whose columns up to that one are separated by
+// delimiters alone and which starts with no white space; nullptr for any other line.
+const char *plain_column(const char *p) {
+    while (kind_of(p) == delimiter)
+        ++p;
+    for (int column = 1; column < data_column; ++column) {
+        if (kind_of(p) != in_column) return nullptr;
+        do
+            ++p;
+        while (kind_of(p) == in_column);
+        if (kind_of(p) != delimiter) return nullptr;
+        do
+            ++p;
+        while (kind_of(p) == delimiter);
+    }
+    return kind_of(p) == in_column && !is_space(*p) ? p : nullptr;
+}
+
 // column data_column.
 void take_column(const char *line, const char *end) {
     const char *p = skip_delimiters(line);
+    if (const char *column = plain_column(line)) {
+        store_value(text_to_float(column, end));
+        return;
+    }
     for (int column = 1;; ++column) {
         if (text_ends_at(p, end)) fatal_error("Data read failure !\n");
         if (column == data_column) break;
