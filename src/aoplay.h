@@ -42,8 +42,8 @@ double text_to_real(const char *text, const char *limit, const char **end);
 // A double narrowed to single precision, correctly rounded, infinity past the float range.
 float narrow_to_float(double value);
 // A table column's number: the bounded text_to_real narrowed to single precision. The byte at
-// limit must be readable and no digit (a delimiter or the line's end): a run of digits is
-// read up to it without checking.
+// limit must be readable and end the number (a delimiter, a line end or a NUL): the common
+// short decimal is read up to it without checking.
 float text_to_float(const char *text, const char *limit);
 
 #endif

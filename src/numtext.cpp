@@ -265,11 +265,35 @@ float narrow_to_float(double value) {
     return static_cast<float>(value);
 }
 
+// After a short decimal's digits, only an exponent letter can make its text more.
+bool is_exponent_letter(char c) {
+    return (c | 0x20) == 'e' || (c | 0x20) == 'd';
+}
+
 float text_to_float(const char *text, const char *limit) {
-    const char *p = skip_space(text, limit);
-    double value = 0;
-    const char *value_end = nullptr;
-    if (!read_short_decimal<false>(p, limit, value, value_end))
-        value = read_long_way(text, p, limit, nullptr);
-    return narrow_to_float(value);
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+    // The common column, a short plain decimal with no white space before it, read without
+    // checking the limit: the byte there ends the number.
+    const char *p = text;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    std::uint64_t mantissa = 0;
+    const char *digits = p;
+    p = take_plain_digits<false>(p, limit, mantissa);
+    std::size_t count = static_cast<std::size_t>(p - digits);
+    std::size_t fraction = 0;
+    if (*p == '.') {
+        const char *first = ++p;
+        p = take_plain_digits<false>(p, limit, mantissa);
+        fraction = static_cast<std::size_t>(p - first);
+        count += fraction;
+    }
+    // At most 19 digits, at most 2^53: the mantissa and the power of ten are exact doubles,
+    // the quotient is correctly rounded and well inside the float range.
+    if (count - 1 < 19 && mantissa <= (std::uint64_t{1} << 53) && !is_exponent_letter(*p)) {
+        double magnitude = static_cast<double>(mantissa) / exact_powers[fraction];
+        return static_cast<float>(negative ? -magnitude : magnitude);
+    }
+#endif
+    return narrow_to_float(text_to_real(text, limit, nullptr));
 }

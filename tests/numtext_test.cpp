@@ -7,6 +7,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -114,6 +115,58 @@ TEST(TextToReal, StopsAtTheLimit) {
     EXPECT_EQ(text_to_real(text, text + 3, nullptr), 123.0);
     const char spaced[] = "\r\t5"; // the blank-skipping must not run past the limit
     EXPECT_EQ(text_to_real(spaced, spaced + 1, nullptr), 0.0);
+}
+
+TEST(TextToFloat, ReadsAColumnAsTheNarrowedRealDoes) {
+    // The short decimals read the quick way, and all that must leave it: no digit, more than
+    // 19 digits, more than 2^53, an exponent letter, white space first.
+    const char *forms[] = {"5",
+                           "-5",
+                           "+5",
+                           "-0",
+                           "0.5",
+                           ".5",
+                           "5.",
+                           "-.5",
+                           ".",
+                           "-",
+                           "+",
+                           "",
+                           "4.999999",
+                           "-4.999999",
+                           "0.1",
+                           "16777217",
+                           "1234567890123456789",
+                           "12345678901234567890",
+                           "9007199254740992",
+                           "9007199254740993",
+                           "0.000000000000000000001",
+                           "1e5",
+                           "1E5",
+                           "1d5",
+                           "1D5",
+                           "2.5e-3",
+                           "1e",
+                           "1.5f",
+                           "1.2.3",
+                           "12abc",
+                           "3.4028235e38",
+                           "1e39",
+                           "-1e39",
+                           "\v5",
+                           "\f-2.5",
+                           "\r7"};
+    for (const char *form : forms) {
+        for (char ending : {' ', '\t', '\n', '\r', '\0'}) {
+            std::string text = std::string(form) + ending;
+            const char *limit = text.data() + text.size() - 1;
+            float expected = narrow_to_float(text_to_real(text.data(), limit, nullptr));
+            float value = text_to_float(text.data(), limit);
+            EXPECT_EQ(std::memcmp(&value, &expected, sizeof value), 0)
+                << '"' << form << "\" ending " << int(ending) << ": " << value << " for "
+                << expected;
+        }
+    }
 }
 
 TEST(NarrowToFloat, RoundsAndOverflowsExplicitly) {

@@ -1,9 +1,10 @@
 // The number text against the C library in the C locale, where the two are meant to agree:
 // text_to_real against strtod (leaving out the forms only one of them takes: d and D exponents,
 // hexadecimal, infinity and NaN), text_to_int against strtoull on the digits (wrapping modulo
-// 2^32), narrow_to_float against rounding worked out on the double's bits. The bounded
-// text_to_real runs over a heap block that ends exactly at its limit, so that reading past the
-// limit is an AddressSanitizer report.
+// 2^32), narrow_to_float against rounding worked out on the double's bits, and text_to_float
+// against the narrowed text_to_real. The bounded conversions run over heap blocks that end
+// exactly at their limit (text_to_float's: one byte after it), so that reading past the limit
+// is an AddressSanitizer report.
 #include "aoplay.h"
 #include "fuzz_support.h"
 
@@ -135,6 +136,18 @@ void check_terminated(const std::string &copy) {
     if (end != c_end) fuzz::fault("end differs from strtod's");
 }
 
+// text_to_float over text[0, length) followed by a byte that ends a table column (blank, tab,
+// LF, CR or NUL) and nothing more, against the bounded text_to_real narrowed.
+void check_column(const char *data, std::size_t length, char ending) {
+    std::unique_ptr<char[]> block(new char[length + 1]);
+    std::memcpy(block.get(), data, length);
+    block[length] = ending;
+    const char *text = block.get();
+    float value = text_to_float(text, text + length);
+    if (!same_bits(value, narrow_to_float(text_to_real(text, text + length, nullptr))))
+        fuzz::fault("text_to_float differs from the narrowed text_to_real");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -142,6 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check_terminated(std::string(text, size)); // read up to its first NUL
     check_bounded(text, size);
     if (size > 0) check_bounded(text, data[0] % size); // a limit inside the text
+    const char endings[] = {' ', '\t', '\n', '\r', '\0'};
+    check_column(text, size, endings[size % sizeof endings]);
     if (size >= 8) {
         double raw;
         std::memcpy(&raw, data, sizeof raw);

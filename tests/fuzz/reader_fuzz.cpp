@@ -7,7 +7,8 @@
 // Input: a byte for the lines to skip, a byte for the column, a byte of read options, a byte of
 // padding length, then the text. The text goes onto standard input through a memory file; reads
 // of it may be cut short (as a pipe's are), and the text may come after a skipped header line
-// that ends close to the reader's 1 MiB block, so that lines straddle blocks and reads.
+// that ends close to 1 MiB, a whole number of the reader's blocks, so that lines straddle
+// blocks and reads.
 #include "aoplay.h"
 #include "fuzz_support.h"
 
@@ -25,9 +26,9 @@ extern "C" ssize_t __real_read(int fd, void *into, std::size_t count);
 
 namespace {
 
-constexpr std::size_t block = std::size_t{1} << 20;
-std::size_t read_cap = 0; // 0: reads are not cut short
-off_t cap_from = 0;       // where in the input short reads begin (the header is read whole)
+constexpr std::size_t block = std::size_t{1} << 20; // a whole number of the reader's blocks
+std::size_t read_cap = 0;                           // 0: reads are not cut short
+off_t cap_from = 0; // where in the input short reads begin (the header is read whole)
 
 int settings_skip(std::uint8_t byte) {
     if (byte < 0xf0) return byte % 8;
