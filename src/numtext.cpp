@@ -180,26 +180,35 @@ const char *take_plain_digits(const char *p, const char *limit, std::uint64_t &m
     return p;
 }
 
+// After a short decimal's digits, only an exponent letter can make its text more.
+bool is_exponent_letter(char c) {
+    return (c | 0x20) == 'e' || (c | 0x20) == 'd';
+}
+
 // The common table entry, a short plain decimal such as -4.123456, read in one pass. Returns
-// false for anything else: an exponent, more than 19 digits, no digit at all.
+// false for anything else: an exponent, more than 19 digits, no digit at all. Unbounded, the
+// text must end in a byte that ends the number: then the limit need not be checked.
 template <bool bounded>
 bool read_short_decimal(const char *p, const char *limit, double &value, const char *&end) {
 #if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+    auto more = [&] { return !bounded || p < limit; };
     bool negative = false;
-    if (p < limit && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    if (more() && (*p == '-' || *p == '+')) negative = *p++ == '-';
     std::uint64_t mantissa = 0;
     const char *digits = p;
     p = take_plain_digits<bounded>(p, limit, mantissa);
     std::size_t count = static_cast<std::size_t>(p - digits);
     std::size_t fraction = 0;
-    if (p < limit && *p == '.') {
+    if (more() && *p == '.') {
         const char *first = ++p;
         p = take_plain_digits<bounded>(p, limit, mantissa);
         fraction = static_cast<std::size_t>(p - first);
         count += fraction;
     }
-    if (count == 0 || count > 19 || mantissa > (std::uint64_t{1} << 53)) return false;
-    if (p < limit && (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D')) return false;
+    // At most 19 digits, at most 2^53: the mantissa and the power of ten are exact doubles, and
+    // the quotient is correctly rounded.
+    if (count - 1 >= 19 || mantissa > (std::uint64_t{1} << 53)) return false;
+    if (more() && is_exponent_letter(*p)) return false;
     double magnitude = static_cast<double>(mantissa) / exact_powers[fraction];
     value = negative ? -magnitude : magnitude;
     end = p;
@@ -265,35 +274,11 @@ float narrow_to_float(double value) {
     return static_cast<float>(value);
 }
 
-// After a short decimal's digits, only an exponent letter can make its text more.
-bool is_exponent_letter(char c) {
-    return (c | 0x20) == 'e' || (c | 0x20) == 'd';
-}
-
 float text_to_float(const char *text, const char *limit) {
-#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
     // The common column, a short plain decimal with no white space before it, read without
-    // checking the limit: the byte there ends the number.
-    const char *p = text;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    std::uint64_t mantissa = 0;
-    const char *digits = p;
-    p = take_plain_digits<false>(p, limit, mantissa);
-    std::size_t count = static_cast<std::size_t>(p - digits);
-    std::size_t fraction = 0;
-    if (*p == '.') {
-        const char *first = ++p;
-        p = take_plain_digits<false>(p, limit, mantissa);
-        fraction = static_cast<std::size_t>(p - first);
-        count += fraction;
-    }
-    // At most 19 digits, at most 2^53: the mantissa and the power of ten are exact doubles,
-    // the quotient is correctly rounded and well inside the float range.
-    if (count - 1 < 19 && mantissa <= (std::uint64_t{1} << 53) && !is_exponent_letter(*p)) {
-        double magnitude = static_cast<double>(mantissa) / exact_powers[fraction];
-        return static_cast<float>(negative ? -magnitude : magnitude);
-    }
-#endif
+    // checking the limit; its value is well inside the float range.
+    double value = 0;
+    const char *end = nullptr;
+    if (read_short_decimal<false>(text, limit, value, end)) return static_cast<float>(value);
     return narrow_to_float(text_to_real(text, limit, nullptr));
 }

@@ -156,17 +156,13 @@ const char *column_end(const char *p, const char *end) {
 // The column to play in the common data line, whose columns up to that one are separated by
 // delimiters alone and which starts with no white space; nullptr for any other line.
 const char *plain_column(const char *p) {
-    while (kind_of(p) == delimiter)
-        ++p;
+    p = skip_delimiters(p);
     for (int column = 1; column < data_column; ++column) {
         if (kind_of(p) != in_column) return nullptr;
-        do
+        while (kind_of(p) == in_column)
             ++p;
-        while (kind_of(p) == in_column);
         if (kind_of(p) != delimiter) return nullptr;
-        do
-            ++p;
-        while (kind_of(p) == delimiter);
+        p = skip_delimiters(p);
     }
     return kind_of(p) == in_column && !is_space(*p) ? p : nullptr;
 }
