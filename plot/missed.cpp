@@ -56,7 +56,9 @@ double scan_end(const Trace &trace, const Scan &scan, std::size_t next_row, std:
 void close_scan(Missed &missed, Scan &scan, const Trace &trace, const ScanSummary &summary) {
     const std::size_t next_row = summary.rows_before;
     if (!scan.open) open_scan(scan, trace, next_row);
-    const std::int64_t tail = summary.samples - scan.count;
+    // A clocked output's rows end where it stopped playing, a little before or after the scan;
+    // only what its summary counts was missed.
+    const std::int64_t tail = summary.clocked ? summary.missed : summary.samples - scan.count;
     if (tail > 0) add_span(missed, scan, scan_end(trace, scan, next_row, tail), tail);
     missed.per_scan.push_back(scan.missed);
     scan.open = false;

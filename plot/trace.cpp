@@ -20,7 +20,9 @@
 namespace {
 
 constexpr std::string_view header = "seconds,count,index,raw,volts";
-constexpr std::string_view summary_form = "# samples=S outputs=O missed=M polls=P";
+constexpr std::string_view summary_form =
+    "# samples=S outputs=O missed=M polls=P[ output=clocked][ (scan still running at exit)]";
+constexpr std::string_view clocked_output = " output=clocked";
 constexpr std::string_view still_running = " (scan still running at exit)";
 constexpr std::size_t longest_line = 4096;
 constexpr std::size_t block_size = std::size_t{1} << 20;
@@ -191,16 +193,25 @@ bool take_number(std::string_view &text, std::string_view name, std::int64_t &va
     return true;
 }
 
+// Takes `word` off the front of the text if it is there.
+bool take_word(std::string_view &text, std::string_view word) {
+    if (!text.starts_with(word)) return false;
+    text.remove_prefix(word.size());
+    return true;
+}
+
 ScanSummary parse_summary(std::string_view line, const LineReader &lines) {
     ScanSummary summary;
     std::string_view rest = line;
-    if (!take_number(rest, "# samples=", summary.samples) ||
-        !take_number(rest, " outputs=", summary.outputs) ||
-        !take_number(rest, " missed=", summary.missed) ||
-        !take_number(rest, " polls=", summary.polls) || !(rest.empty() || rest == still_running))
+    const bool counts = take_number(rest, "# samples=", summary.samples) &&
+                        take_number(rest, " outputs=", summary.outputs) &&
+                        take_number(rest, " missed=", summary.missed) &&
+                        take_number(rest, " polls=", summary.polls);
+    summary.clocked = take_word(rest, clocked_output);
+    summary.still_running = take_word(rest, still_running);
+    if (!counts || !rest.empty())
         lines.fail("not a scan summary: expected '" + std::string(summary_form) + "', found " +
                    shown(line));
-    summary.still_running = !rest.empty();
     summary.text = std::string(line.substr(2));
     return summary;
 }

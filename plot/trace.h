@@ -14,13 +14,15 @@ struct TraceRow {
     double volts = 0;       // what the output was driven to
 };
 
-// "# samples=S outputs=O missed=M polls=P", possibly "(scan still running at exit)".
+// "# samples=S outputs=O missed=M polls=P", possibly " output=clocked" and
+// " (scan still running at exit)".
 struct ScanSummary {
     std::size_t rows_before = 0; // rows of the trace above the summary
     std::int64_t samples = 0;
     std::int64_t outputs = 0;
     std::int64_t missed = 0;
     std::int64_t polls = 0;
+    bool clocked = false; // the device played the output from the table on its own clock
     bool still_running = false;
     std::string text; // the line without its "# "
 };
