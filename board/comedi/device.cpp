@@ -106,6 +106,8 @@ int ComediBoard::refuse(const std::string &why) {
 void ComediBoard::close_device() {
     if (stream.data != nullptr) munmap(const_cast<unsigned char *>(stream.data), stream.size);
     stream = Stream{};
+    if (out.data != nullptr) munmap(out.data, out.size);
+    out = OutputStream{};
     if (device != nullptr) comedi_close(device);
     device = nullptr;
     fd = -1;
@@ -119,6 +121,7 @@ int ComediBoard::open() {
     if (const int found = find_output(); found != 0) return found;
     if (const int found = find_input(); found != 0) return found;
     if (const int mapped = map_stream(); mapped != 0) return mapped;
+    if (const int chosen = choose_output(); chosen != 0) return chosen;
     zero_code = code_for(output, output.maxdata, 0.0);
     const GuardOrders orders{output.subdevice, CR_PACK(0, output.range, output.aref), zero_code,
                              input.subdevice};
@@ -133,6 +136,9 @@ int ComediBoard::find_output() {
     if (subdevice < 0) return refuse(path + " has no analog output");
     output.subdevice = static_cast<unsigned>(subdevice);
     output.maxdata = comedi_get_maxdata(device, output.subdevice, 0);
+    const int flags = comedi_get_subdevice_flags(device, output.subdevice);
+    output_commands = flags >= 0 && (flags & SDF_CMD_WRITE) != 0;
+    out.sample_bytes = flags >= 0 && (flags & SDF_LSAMPL) != 0 ? sizeof(lsampl_t) : sizeof(sampl_t);
     if (output.maxdata > largest_code)
         return refuse(path + ": analog output channel 0 takes codes up to " +
                       std::to_string(output.maxdata) + ", more than the 16 bits this board writes");
@@ -224,6 +230,8 @@ int ComediBoard::write_output(std::uint16_t code) {
                 ", the largest analog output channel 0 of " + path + " takes";
         return board::bad_code;
     }
+    // The device takes no single writes while its output command runs: a write ends it.
+    if (out.running) end_output();
     if (comedi_data_write(device, output.subdevice, 0, output.range, output.aref, code) < 0) {
         fault = "writing analog output channel 0 of " + path + " failed: " + last_error();
         return board::device_unusable;

@@ -56,7 +56,9 @@ void close_all_but(int a, int b) {
     while (got < 0 && errno == EINTR);
     if (got == 1) _exit(0);
 
+    // Both commands end first: a running output command takes no single write.
     ioctl(device, COMEDI_CANCEL, orders.input_subdevice);
+    ioctl(device, COMEDI_CANCEL, orders.output_subdevice);
     lsampl_t code = orders.zero_code;
     comedi_insn insn{};
     insn.insn = INSN_WRITE;

@@ -1,6 +1,6 @@
 // A process of its own that watches over output channel 0 while we hold the device: if we end
 // without putting the output back to 0 V, whatever ends us (a crash, SIGKILL), it stops the
-// scan and writes the 0 V code as soon as we are gone.
+// scan and a clocked output's command, and writes the 0 V code as soon as we are gone.
 #ifndef BOARDCOMEDI_GUARD_H
 #define BOARDCOMEDI_GUARD_H
 

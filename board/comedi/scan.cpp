@@ -16,6 +16,13 @@ namespace {
 
 constexpr double ns_per_second = 1e9;
 
+// Up to this rate the input command asks the driver to hand over each sample as it comes
+// (CMDF_WAKE_EOS) rather than in blocks of a FIFO or DMA transfer: on drivers that take it as
+// "interrupt per sample" it costs the host one interrupt per sample, a few microseconds each,
+// so a few percent of a core here and a large share at 100 kHz and more. Past it the driver's
+// blocks are drained at each status call where the driver lets us ask (comedi_poll).
+constexpr std::int32_t wake_each_sample_up_to = 20000;
+
 unsigned period_for(std::int32_t rate) {
     const double period = std::round(ns_per_second / rate);
     return period < 1.0 ? 1u : static_cast<unsigned>(period);
@@ -67,6 +74,7 @@ int ComediBoard::start_scan(const board::ScanRequest &request, std::int32_t &rat
     command.scan_end_arg = 1;
     command.stop_src = request.continuous ? TRIG_NONE : TRIG_COUNT;
     command.stop_arg = request.continuous ? 0 : static_cast<unsigned>(request.length);
+    if (rate <= wake_each_sample_up_to) command.flags |= CMDF_WAKE_EOS;
     // The driver fits the arguments to what it can do (its timer's steps, its fastest rate):
     // test again until it takes them as they are.
     int tested = 0;
@@ -79,11 +87,23 @@ int ComediBoard::start_scan(const board::ScanRequest &request, std::int32_t &rat
         fault = where + (why != nullptr ? why : last_error());
         return board::scan_refused;
     }
+    if (request.table != nullptr) {
+        if (const int queued = queue_output(command, request); queued != 0) return queued;
+    }
     if (comedi_command(device, &command) < 0) {
         fault = where + last_error();
+        end_output();
+        return board::scan_refused;
+    }
+    if (request.table != nullptr && trigger_output() != 0) {
+        fault = path + " analog output subdevice " + std::to_string(output.subdevice) +
+                ": the output command did not start: " + last_error();
+        comedi_cancel(device, input.subdevice);
+        end_output();
         return board::scan_refused;
     }
     rate = rate_of(command);
+    driver_polls = true;
     stream.limit = request.continuous ? INT64_MAX : request.length;
     backlog = 0;
     board::progress_start(progress, request.buffer, request.length);
@@ -115,7 +135,14 @@ void ComediBoard::store_newest(std::size_t read_at, std::int64_t taken, std::int
     }
 }
 
+void ComediBoard::ask_driver_for_samples() {
+    if (!driver_polls) return;
+    // EINVAL: this driver has no such request; it will not have one later in the command.
+    if (ioctl(fd, COMEDI_POLL, input.subdevice) < 0 && errno == EINVAL) driver_polls = false;
+}
+
 int ComediBoard::take_samples(bool store) {
+    ask_driver_for_samples();
     comedi_bufinfo info{};
     info.subdevice = input.subdevice;
     if (ioctl(fd, COMEDI_BUFINFO, &info) < 0) {
@@ -148,18 +175,30 @@ int ComediBoard::take_samples(bool store) {
     return 0;
 }
 
+// The output is fed first: after a long stall it is its underrun that tells what went wrong.
 int ComediBoard::poll() {
-    return take_samples(true);
+    if (out.running) {
+        if (const int fed = feed_output(); fed != 0) {
+            progress.running = false;
+            comedi_cancel(device, input.subdevice);
+            return fed;
+        }
+    }
+    const int taken = take_samples(true);
+    if (!progress.running) end_output();
+    return taken;
 }
 
 void ComediBoard::stop() {
     take_samples(true);
     comedi_cancel(device, input.subdevice);
+    end_output();
 }
 
 void ComediBoard::stop_at_exit() {
     take_samples(false);
     comedi_cancel(device, input.subdevice);
+    end_output();
 }
 
 } // namespace boardcomedi
