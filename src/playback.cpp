@@ -1,8 +1,14 @@
 // The playback run: the value table played out of analog output channel 0 of board 0, one value
 // each time the board's continuous input scan moves its buffer index on, until a key is pressed.
+// Where the board can play the table on the device's own clock, it does, and the loop only
+// watches the scan.
 #include "aoplay.h"
 #include "board.h"
 #include "console.h"
+
+#if !defined(_WIN32)
+#include "table.h"
+#endif
 
 #include <cstdarg>
 #include <cstdint>
@@ -57,6 +63,18 @@ std::int32_t whole_rate() {
     return static_cast<std::int32_t>(rate);
 }
 
+// Hands the table to the board; true when the board plays it itself (clocked output). The
+// vendor's library has no such call: on Windows the loop always writes the values.
+bool board_plays_table() {
+#if defined(_WIN32)
+    return false;
+#else
+    int clocked = 0;
+    const std::int32_t count = value_count < scan_length ? value_count : scan_length;
+    return aoSetOutputTable(board, values, count, &clocked) == 0 && clocked != 0;
+#endif
+}
+
 // The table's value at a scan index; past the end of a short table, the resting level.
 float value_at(std::int32_t index) {
     return index < value_count ? values[index] : 0.0f;
@@ -81,6 +99,7 @@ void run_playback() {
         std::exit(1);
     }
     cbErrHandling(error_reporting, error_handling);
+    const bool clocked = board_plays_table();
 
     clear_screen();
     cbAInScan(board, input_channel, input_channel, scan_length, &rate_int, input_range, scan_buffer,
@@ -102,7 +121,7 @@ void run_playback() {
         cbGetStatus(board, &status, &count, &index);
         if (status != 1 || index == last_index || index < 0) continue;
         float value = value_at(index);
-        set_output(value);
+        if (!clocked) set_output(value);
         if (index % status_every == 0) {
             set_cursor(status_col, status_row);
             say("Output Number: %3ld   ", static_cast<long>(index));

@@ -93,10 +93,16 @@ int BOARD_CALL cbAInScan(int board, int low_channel, int high_channel, std::int3
     const int checked = check_scan(low_channel, high_channel, count, rate, range, buffer, options);
     if (checked != no_error) return checked;
     if (const int opened = open_device(call); opened != no_error) return opened;
-    const ScanRequest request{(options & opt_store) != 0 ? buffer : nullptr, count, range,
-                              (options & opt_continuous) != 0, (options & opt_loopback) != 0};
+    const ScanRequest request{(options & opt_store) != 0 ? buffer : nullptr,
+                              count,
+                              range,
+                              (options & opt_continuous) != 0,
+                              (options & opt_loopback) != 0,
+                              state.table.clocked ? &state.table : nullptr};
     const int started_scan = device().start_scan(request, *rate);
-    return started_scan == no_error ? no_error : fail_device(started_scan, call);
+    if (started_scan != no_error) return fail_device(started_scan, call);
+    scan().clocked = request.table != nullptr;
+    return no_error;
 }
 
 // The tool polls this in a tight loop: usually a clock read or one system call, and three

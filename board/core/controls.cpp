@@ -1,4 +1,4 @@
-// Reading AOPLAY_BOARD and AOPLAY_TRACE.
+// Reading AOPLAY_BOARD, AOPLAY_OUTPUT and AOPLAY_TRACE.
 #include "controls.h"
 
 #include <cstdio>
@@ -38,6 +38,22 @@ void read_board(Controls &controls) {
     controls.device_path = path;
 }
 
+#if !defined(_WIN32)
+constexpr const char *output_forms =
+    "auto (clocked where the device can play a table on its own clock, else polled; also when "
+    "unset or empty), clocked or polled";
+
+OutputMode read_output() {
+    const char *value = control_value("AOPLAY_OUTPUT");
+    if (value == nullptr || std::strcmp(value, "auto") == 0) return OutputMode::automatic;
+    if (std::strcmp(value, "clocked") == 0) return OutputMode::clocked;
+    if (std::strcmp(value, "polled") == 0) return OutputMode::polled;
+    std::fprintf(stderr, "board: AOPLAY_OUTPUT=\"%s\" names no way of output; use %s\n", value,
+                 output_forms);
+    std::exit(1);
+}
+#endif
+
 } // namespace
 
 const char *control_value(const char *name) {
@@ -48,6 +64,11 @@ const char *control_value(const char *name) {
 Controls read_controls() {
     Controls controls;
     read_board(controls);
+#if !defined(_WIN32)
+    controls.output = read_output();
+#else
+    controls.output = OutputMode::polled; // the Windows build has no call to hand over a table
+#endif
     const char *trace = control_value("AOPLAY_TRACE");
     // The simulator's own name for it still works on the simulator.
     if (trace == nullptr && !controls.comedi) trace = control_value("BOARDSIM_TRACE");

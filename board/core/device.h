@@ -5,6 +5,8 @@
 #ifndef BOARD_DEVICE_H
 #define BOARD_DEVICE_H
 
+#include "controls.h"
+#include "output_table.h"
 #include "progress.h"
 
 #include <cstdint>
@@ -19,6 +21,9 @@ struct ScanRequest {
     int range;           // input range code
     bool continuous;     // wrap around the buffer until stopped
     bool loopback;       // input channel 0 wired to output channel 0
+    // The table the output plays on the device's clock, output sample n with input sample n;
+    // null when the caller writes the output (polled).
+    const OutputTable *table;
 };
 
 class Device {
@@ -40,12 +45,16 @@ class Device {
     virtual std::uint16_t output_zero_code() const = 0;
     // Drives output channel 0 at once.
     virtual int write_output(std::uint16_t code) = 0;
+    // Whether a table handed over is played on the device's own clock (known once it is open).
+    virtual bool plays_tables() const = 0;
+    // When output sample n of a clocked output plays, in clock ticks.
+    virtual std::int64_t output_sample_ticks(std::int64_t n) const = 0;
 
     // Starts a scan and returns at once; `rate` is written back as the device runs it.
     virtual int start_scan(const ScanRequest &request, std::int32_t &rate) = 0;
     virtual ScanProgress &scan() = 0;
-    // A status call while the scan runs: takes the samples that have come, and ends the scan
-    // if it ended by itself (or failed: then the result says why).
+    // A status call while the scan runs: takes the samples that have come, keeps a clocked
+    // output fed, and ends the scan if it ended by itself (or failed: then the result says why).
     virtual int poll() = 0;
     // Brings a running scan up to now and ends it. Never fails loudly: it is also the way out
     // of an error.
@@ -59,6 +68,8 @@ class Device {
     virtual void release() = 0;
 
     std::string fault;
+    // How the user asked the output to play (AOPLAY_OUTPUT), set before the first open.
+    OutputMode output_wanted = OutputMode::automatic;
 };
 
 // The boards there are. The Comedi board exists only where the build has comedilib.

@@ -42,6 +42,7 @@ const char *const texts[] = {
     "the scan's buffer overran: samples were lost and the scan ended",
     "the device ended the scan with an error",
     "code past the largest the output takes",
+    "the output ran short: its buffer emptied before more of the table came (an underrun)",
 };
 constexpr int code_count = static_cast<int>(sizeof texts / sizeof texts[0]);
 

@@ -26,6 +26,7 @@ enum Result : int {
     scan_overrun = 15,
     scan_failed = 16,
     bad_code = 17,
+    output_underrun = 18,
 };
 
 // Warnings are faults after which the board still did something sensible; the rest are fatal.

@@ -60,6 +60,7 @@ void progress_note_output(ScanProgress &s) {
 }
 
 std::int64_t progress_missed(const ScanProgress &s) {
+    if (s.clocked) return s.ran_short && s.acquired > s.played ? s.acquired - s.played : 0;
     return s.acquired - s.covered;
 }
 

@@ -18,6 +18,11 @@ struct ScanProgress {
     // For the trace summary.
     std::int64_t outputs, covered, last_covered;
     std::int64_t polls; // status calls while the scan ran
+    // A clocked output: samples played so far, rows traced of them, and whether its buffer ran
+    // dry before the scan ended.
+    bool clocked;
+    std::int64_t played, traced;
+    bool ran_short;
 };
 
 void progress_start(ScanProgress &scan, void *buffer, std::int64_t length);
@@ -30,7 +35,8 @@ std::int64_t progress_slot_of_newest(const ScanProgress &scan, std::int64_t n);
 void progress_fill(const ScanProgress &scan, std::int64_t n, std::uint16_t code);
 // An output was written: it covers the newest sample, if no output did yet.
 void progress_note_output(ScanProgress &scan);
-// Samples during which no output was written.
+// Samples during which no output was written; with a clocked output, the samples of the scan
+// after it ran short.
 std::int64_t progress_missed(const ScanProgress &scan);
 
 } // namespace board

@@ -19,9 +19,22 @@ namespace {
 
 bool exit_hook_set = false;
 
+// A clocked output's rows: one per sample played since the last, at the time it played.
+void trace_played() {
+    ScanProgress &s = scan();
+    if (!s.clocked || !trace_on()) return;
+    for (; s.traced < s.played; ++s.traced) {
+        const std::uint16_t code = state.table.code_of(s.traced, s.length);
+        trace_row(clock_since_start_ns(device().output_sample_ticks(s.traced)), s.traced + 1,
+                  s.traced % s.length, code, device().output_microvolts(code));
+    }
+}
+
 void end_scan_in_trace(bool at_exit) {
+    trace_played();
     const ScanProgress &s = scan();
-    trace_summary(s.acquired, s.outputs, progress_missed(s), s.polls, at_exit);
+    trace_summary(s.acquired, s.clocked ? s.played : s.outputs, progress_missed(s), s.polls,
+                  s.clocked, at_exit);
 }
 
 // Writes to the device and keeps the books; the result is the device's.
@@ -72,6 +85,7 @@ void start() {
     state.device = &simulated_board(); // read_controls refuses the Comedi board here
 #endif
     device().start();
+    device().output_wanted = state.controls.output;
     state.scan = &device().scan();
     if (!state.controls.trace_path.empty())
         trace_open(state.controls.trace_path.c_str(), board_name());
@@ -100,7 +114,10 @@ int poll_scan(const char *call) {
     ScanProgress &s = scan();
     ++s.polls;
     const int result = device().poll();
-    if (!s.running) end_scan_in_trace(false);
+    if (!s.running)
+        end_scan_in_trace(false);
+    else
+        trace_played();
     return result == 0 ? 0 : fail_device(result, call);
 }
 

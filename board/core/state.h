@@ -5,6 +5,7 @@
 
 #include "controls.h"
 #include "device.h"
+#include "output_table.h"
 
 #include <cstdint>
 
@@ -14,6 +15,7 @@ struct BoardState {
     Controls controls;
     Device *device = nullptr;
     ScanProgress *scan = nullptr;
+    OutputTable table; // handed over with aoSetOutputTable
 };
 
 extern BoardState state;

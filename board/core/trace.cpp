@@ -151,13 +151,13 @@ void trace_row(std::int64_t ns, std::int64_t count, std::int64_t index, std::uin
 }
 
 void trace_summary(std::int64_t samples, std::int64_t outputs, std::int64_t missed,
-                   std::int64_t polls, bool at_exit) {
+                   std::int64_t polls, bool clocked, bool at_exit) {
     if (file == nullptr) return;
     char line[longest_line];
-    std::snprintf(line, sizeof line, "# samples=%lld outputs=%lld missed=%lld polls=%lld%s\n",
+    std::snprintf(line, sizeof line, "# samples=%lld outputs=%lld missed=%lld polls=%lld%s%s\n",
                   static_cast<long long>(samples), static_cast<long long>(outputs),
                   static_cast<long long>(missed), static_cast<long long>(polls),
-                  at_exit ? " (scan still running at exit)" : "");
+                  clocked ? " output=clocked" : "", at_exit ? " (scan still running at exit)" : "");
     put_text(line);
 }
 

@@ -2,6 +2,10 @@
 // `limit` would be taken, so its last sample stands for a full period like every other one.
 #include "scan.h"
 
+#include "convert.h"
+
+#include <cstring>
+
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
 namespace boardsim {
@@ -40,9 +44,26 @@ std::int64_t samples_due(const Scan &s, std::int64_t now) {
     return seconds * s.setup.rate + rest * s.setup.rate / s.setup.per_second;
 }
 
+// The newest n samples read what the clocked output played with each of them.
+void fill_looped(const Scan &s, std::int64_t n) {
+    std::int64_t slot = board::progress_slot_of_newest(s, n);
+    std::int64_t sample = s.acquired - n;
+    auto *bytes = static_cast<unsigned char *>(s.buffer);
+    for (std::int64_t i = 0; i < n; ++i, ++sample) {
+        const std::uint16_t code = loopback_code(s.setup.looped_table->code_of(sample, s.length));
+        std::memcpy(bytes + static_cast<std::size_t>(slot) * sizeof code, &code, sizeof code);
+        if (++slot == s.length) slot = 0;
+    }
+}
+
 void take(Scan &s, std::int64_t upto, std::uint16_t code) {
     const std::int64_t fresh = board::progress_take(s, upto);
-    if (s.buffer != nullptr) progress_fill(s, fresh < s.length ? fresh : s.length, code);
+    if (s.buffer == nullptr) return;
+    const std::int64_t n = fresh < s.length ? fresh : s.length;
+    if (s.setup.looped_table != nullptr)
+        fill_looped(s, n);
+    else
+        progress_fill(s, n, code);
 }
 
 } // namespace
@@ -54,6 +75,14 @@ void scan_start(Scan &s, const ScanSetup &setup) {
     s.step_whole = setup.per_second / setup.rate;
     s.step_frac = setup.per_second % setup.rate;
     set_due_after(s, 0);
+}
+
+std::int64_t sample_ticks(const Scan &s, std::int64_t k) {
+    const std::int64_t rate = s.setup.rate;
+    const std::int64_t next = k + 1;
+    const std::int64_t part = (next % rate) * s.setup.per_second;
+    return s.setup.start + (next / rate) * s.setup.per_second + part / rate +
+           (part % rate != 0 ? 1 : 0);
 }
 
 void scan_advance(Scan &s, std::int64_t now, std::uint16_t code) {

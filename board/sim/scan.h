@@ -2,6 +2,7 @@
 #ifndef BOARDSIM_SCAN_H
 #define BOARDSIM_SCAN_H
 
+#include "core/output_table.h"
 #include "core/progress.h"
 
 #include <cstdint>
@@ -19,6 +20,8 @@ struct ScanSetup {
     std::int64_t limit;      // samples after which the scan ends by itself
     std::int64_t per_second; // clock ticks per second
     std::int64_t start;      // clock tick at which the scan starts
+    // A clocked output wired back to the input: each sample reads the code played with it.
+    const board::OutputTable *looped_table;
 };
 
 struct Scan : board::ScanProgress {
@@ -30,6 +33,8 @@ struct Scan : board::ScanProgress {
 };
 
 void scan_start(Scan &scan, const ScanSetup &setup);
+// The clock tick at which sample k (from 0) is taken.
+std::int64_t sample_ticks(const Scan &scan, std::int64_t k);
 // Takes the samples due by `now` (call only when now >= scan.due), storing `code` for each.
 void scan_advance(Scan &scan, std::int64_t now, std::uint16_t code);
 

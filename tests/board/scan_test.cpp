@@ -173,7 +173,7 @@ TEST_F(BoardRealScan, NothingIsStoredAfterStop) {
 // The scan's arithmetic on its own, with clock ticks chosen by the test.
 boardsim::ScanSetup setup(std::int64_t rate, std::int64_t per_second, std::int64_t length = 8,
                           void *buffer = nullptr) {
-    return {buffer, length, rate, boardsim::no_limit, per_second, 12345};
+    return {buffer, length, rate, boardsim::no_limit, per_second, 12345, nullptr};
 }
 
 std::int64_t due_time(std::int64_t k, std::int64_t rate, std::int64_t per_second) {

@@ -1,0 +1,26 @@
+// The table a clocked output plays: the codes of the values handed over with aoSetOutputTable.
+#ifndef BOARD_OUTPUT_TABLE_H
+#define BOARD_OUTPUT_TABLE_H
+
+#include <cstdint>
+#include <vector>
+
+namespace board {
+
+struct OutputTable {
+    std::vector<std::uint16_t> codes; // by scan index
+    std::uint16_t zero_code = 0;      // played past the end of a short table
+    bool clocked = false;             // the board plays the table itself
+
+    // The code of output sample `sample` in a scan whose buffer holds `length` samples.
+    std::uint16_t code_of(std::int64_t sample, std::int64_t length) const {
+        const auto index = static_cast<std::size_t>(sample % length);
+        return index < codes.size() ? codes[index] : zero_code;
+    }
+    // The codes of samples first .. first + n - 1, into `out`.
+    void fill(std::uint16_t *out, std::int64_t first, std::int64_t n, std::int64_t length) const;
+};
+
+} // namespace board
+
+#endif
