@@ -175,16 +175,16 @@ int ComediBoard::take_samples(bool store) {
     return 0;
 }
 
-// The output is fed first: after a long stall it is its underrun that tells what went wrong.
+// The output is fed first and its underrun wins: after a long stall the input's buffer may
+// have overrun too, but what went wrong is that the output ran dry.
 int ComediBoard::poll() {
-    if (out.running) {
-        if (const int fed = feed_output(); fed != 0) {
-            progress.running = false;
-            comedi_cancel(device, input.subdevice);
-            return fed;
-        }
-    }
+    const int fed = out.running ? feed_output() : 0;
     const int taken = take_samples(true);
+    if (fed != 0) {
+        progress.running = false;
+        comedi_cancel(device, input.subdevice);
+        return fed;
+    }
     if (!progress.running) end_output();
     return taken;
 }

@@ -38,10 +38,13 @@ extern "C" int aoSetOutputTable(int board, const float *volts, std::int32_t coun
     OutputTable &table = state.table;
     table.clocked = device().plays_tables();
     table.zero_code = device().output_zero_code();
-    table.codes.assign(static_cast<std::size_t>(count), table.zero_code);
+    table.zero_microvolts = device().output_microvolts(table.zero_code);
+    table.codes.resize(static_cast<std::size_t>(count));
+    table.microvolts.resize(table.codes.size());
     bool any_nan = false;
     for (std::size_t i = 0; i < table.codes.size(); ++i) {
         table.codes[i] = device().volts_to_code(0, volts[i]);
+        table.microvolts[i] = device().output_microvolts(table.codes[i]);
         any_nan = any_nan || std::isnan(volts[i]);
     }
     *clocked = table.clocked ? 1 : 0;

@@ -8,9 +8,11 @@
 namespace board {
 
 struct OutputTable {
-    std::vector<std::uint16_t> codes; // by scan index
-    std::uint16_t zero_code = 0;      // played past the end of a short table
-    bool clocked = false;             // the board plays the table itself
+    std::vector<std::uint16_t> codes;     // by scan index
+    std::vector<std::int64_t> microvolts; // what each code gives, for the trace
+    std::uint16_t zero_code = 0;          // played past the end of a short table
+    std::int64_t zero_microvolts = 0;
+    bool clocked = false; // the board plays the table itself
 
     // The code of output sample `sample` in a scan whose buffer holds `length` samples.
     std::uint16_t code_of(std::int64_t sample, std::int64_t length) const {
