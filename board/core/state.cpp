@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "trace.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,14 +20,20 @@ namespace {
 
 bool exit_hook_set = false;
 
-// A clocked output's rows: one per sample played since the last, at the time it played. At
-// 1 M samples a second this is the board's busiest loop: no division or floating point per row.
-void trace_played() {
+// A status call writes at most this many rows of a clocked output: a machine too slow to write
+// a row per sample as fast as they play (an emulated one, at 1 M samples a second) falls behind
+// in its trace, not in feeding its output. The rows left are written when the scan ends.
+constexpr std::int64_t rows_per_status_call = 4096;
+
+// A clocked output's rows: one per sample played, at the time it played, up to `most` of them.
+// At 1 M samples a second this is the board's busiest loop: no division or floating point.
+void trace_played(std::int64_t most) {
     ScanProgress &s = scan();
     if (!s.clocked || !trace_on()) return;
     const OutputTable &table = state.table;
+    const std::int64_t upto = s.played - s.traced > most ? s.traced + most : s.played;
     std::int64_t index = s.traced % s.length;
-    for (; s.traced < s.played; ++s.traced) {
+    for (; s.traced < upto; ++s.traced) {
         const auto at = static_cast<std::size_t>(index);
         const bool in_table = at < table.codes.size();
         trace_row(clock_since_start_ns(device().output_sample_ticks(s.traced)), s.traced + 1, index,
@@ -37,7 +44,7 @@ void trace_played() {
 }
 
 void end_scan_in_trace(bool at_exit) {
-    trace_played();
+    trace_played(INT64_MAX);
     const ScanProgress &s = scan();
     trace_summary(s.acquired, s.clocked ? s.played : s.outputs, progress_missed(s), s.polls,
                   s.clocked, at_exit);
@@ -123,7 +130,7 @@ int poll_scan(const char *call) {
     if (!s.running)
         end_scan_in_trace(false);
     else
-        trace_played();
+        trace_played(rows_per_status_call);
     return result == 0 ? 0 : fail_device(result, call);
 }
 
