@@ -16,6 +16,11 @@
 // write(2) to a file opened with O_APPEND, so that several processes can share the file; the
 // calls are counted only when the program ends through exit(), not when a signal kills it.
 // Without IOCTL_LOG nothing is written. The wrapped call keeps the real one's result and errno.
+//
+// With IOCTL_HIDE_OUTPUT_COMMANDS=1 the device's analog outputs look as if they took single
+// writes only: their SDF_CMD and SDF_CMD_WRITE flags are cleared from what COMEDI_SUBDINFO
+// answers, so a test can see how a program meets such a device on a driver whose output does
+// run commands.
 #include <sys/ioctl.h>
 
 #include <comedi.h>
@@ -38,6 +43,8 @@ using IoctlFunction = int (*)(int, unsigned long, ...);
 
 IoctlFunction real_ioctl = nullptr;
 int log_fd = -1;
+bool hide_output_commands = false;
+std::atomic<unsigned> subdevice_count{0}; // from the last COMEDI_DEVINFO answer
 
 constexpr unsigned counted_subdevices = 32;
 std::atomic<unsigned long> bufinfo_calls[counted_subdevices];
@@ -204,6 +211,27 @@ void log_request(unsigned long request, unsigned long argument, const comedi_cmd
     }
 }
 
+// COMEDI_SUBDINFO fills one entry per subdevice, as many as COMEDI_DEVINFO said there are.
+void edit_answer(unsigned long request, unsigned long argument, int result) {
+    if (result < 0 || argument == 0) return;
+    switch (static_cast<unsigned>(request)) {
+    case COMEDI_DEVINFO:
+        subdevice_count.store(
+            static_cast<unsigned>(reinterpret_cast<comedi_devinfo *>(argument)->n_subdevs));
+        break;
+    case COMEDI_SUBDINFO:
+        if (!hide_output_commands) break;
+        for (unsigned s = 0; s < subdevice_count.load(); ++s) {
+            auto &info = reinterpret_cast<comedi_subdinfo *>(argument)[s];
+            if (info.type == COMEDI_SUBD_AO)
+                info.subd_flags &= ~static_cast<unsigned>(SDF_CMD | SDF_CMD_WRITE);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
 // A child made by fork counts its own calls, not its parent's again.
 void forget_counts() {
     for (unsigned s = 0; s < counted_subdevices; ++s) {
@@ -218,6 +246,8 @@ __attribute__((constructor)) void open_log() {
     if (path && *path)
         log_fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     pthread_atfork(nullptr, nullptr, forget_counts);
+    const char *hide = getenv("IOCTL_HIDE_OUTPUT_COMMANDS");
+    hide_output_commands = hide && std::strcmp(hide, "1") == 0;
 }
 
 __attribute__((destructor)) void write_counts() {
@@ -247,6 +277,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
         command = *reinterpret_cast<const comedi_cmd *>(argument);
     int result = real_ioctl(fd, request, argument);
     int error = errno;
+    edit_answer(request, argument, result);
     if (log_fd >= 0) log_request(request, argument, command, result, error);
     errno = error;
     return result;
