@@ -1,5 +1,6 @@
 // Result codes, how they are reported, and when they end the program.
 #include "board_test.h"
+#include "table.h"
 
 #include <cmath>
 #include <functional>
@@ -42,6 +43,8 @@ TEST_F(BoardErrors, EachKindOfFaultHasItsOwnCode) {
     std::int16_t status = 0;
     std::int32_t count = 0, index = 0;
     void *buf = scan_buffer.data();
+    const float table[] = {1.0f, 2.0f};
+    int clocked = 0;
     const Fault faults[] = {
         {"board", bad_board, [&] { return cbFromEngUnits(1, 0, 0.0f, &raw); }},
         {"board", bad_board, [] { return cbAOut(-1, 0, 0, 0); }},
@@ -80,6 +83,15 @@ TEST_F(BoardErrors, EachKindOfFaultHasItsOwnCode) {
         {"handling", bad_error_handling, [] { return cbErrHandling(4, 0); }},
         {"handling", bad_error_handling, [] { return cbErrHandling(0, 3); }},
         {"handling", bad_error_handling, [] { return cbErrHandling(-1, 0); }},
+        {"board", bad_board, [&] { return aoSetOutputTable(1, table, 2, &clocked); }},
+        {"null", null_pointer, [&] { return aoSetOutputTable(0, table, 2, nullptr); }},
+        {"null", null_pointer, [&] { return aoSetOutputTable(0, nullptr, 2, &clocked); }},
+        {"count", bad_count, [&] { return aoSetOutputTable(0, table, -1, &clocked); }},
+        {"running", scan_running,
+         [&] {
+             scan_with_options(0x2B);
+             return aoSetOutputTable(0, table, 2, &clocked);
+         }},
     };
     std::map<std::string, int> code_of;
     for (const Fault &f : faults) {
