@@ -7,6 +7,7 @@
 #include "device.h"
 
 #include <cstdint>
+#include <string>
 
 namespace board {
 
@@ -14,6 +15,7 @@ struct BoardState {
     Controls controls;
     Device *device = nullptr;
     ScanProgress *scan = nullptr;
+    std::string open_fault_told; // why the device could not be opened, as reported
 };
 
 extern BoardState state;

@@ -156,8 +156,13 @@ cant_use() { # name, expected text, command...
     check "$case_name: says why" "not said" has err.txt "$said" || show err.txt
     check "$case_name: nothing driven" "output moved" [ "$(output_now)" = "$before" ]
 }
-cant_use "absent device" "cannot open /dev/comedi5: No such file or directory" \
+cant_use "absent device" "cannot open /dev/comedi5: No such file or directory: check that the board's Comedi driver module is loaded" \
     env AOPLAY_BOARD=comedi:/dev/comedi5 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
+# Each board call tries the device again: its fault is told once, then the stop.
+check "absent device: one error line, then the stop line" "$(wc -l <err.txt) lines" \
+    eval '[ $(wc -l <err.txt) -eq 2 ] && [ $(grep -c "error 13 (fatal)" err.txt) -eq 1 ] &&
+          [ "$(tail -n 1 err.txt)" = "comedi: stopping the program after error 13" ]' ||
+    show err.txt
 cant_use "no permission" "cannot open /dev/comedi0: Permission denied" \
     su user -c 'AOPLAY_BOARD=comedi aoplay /SL:1 /XC:2 /TS:1000 </payload/steps.txt'
 cant_use "bad AOPLAY_BOARD" 'board: AOPLAY_BOARD="comedi1" names no board' \
