@@ -361,6 +361,13 @@ int key_pending() {
     return 0;
 }
 
+void tell_reading_from_terminal() {
+    if (isatty(STDIN_FILENO) != 1) return;
+    // Within 79 columns: one line on an 80-column terminal.
+    std::fputs("Reading the table from the terminal until Ctrl-D; aoplay /HE lists the options.\n",
+               stderr);
+}
+
 void hold_interrupts() {
     holding.store(1);
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP})

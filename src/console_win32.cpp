@@ -156,6 +156,15 @@ int key_pending() {
     return 0;
 }
 
+// A console is what GetConsoleMode answers for; a file, a pipe or the NUL device is not.
+void tell_reading_from_terminal() {
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
+    std::fputs("Reading the table from the console until Ctrl-Z then Enter; aoplay /HE lists the "
+               "options.\n",
+               stderr);
+}
+
 // Windows has no SIGPIPE: a write to a closed pipe fails with an error, it does not end us.
 void hold_interrupts() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
