@@ -12,10 +12,18 @@ void get_cursor(int *col_out, int *row_out);
 // Non-zero when a key press is waiting. Never waits and never removes the key.
 int key_pending();
 
+// When standard input is a terminal (a console on Windows), says so on standard error in one
+// line before the table is read: how to end the input, and where the options are listed.
+void tell_reading_from_terminal();
+
 // From this call on, an interrupt (SIGINT, SIGTERM, SIGHUP on POSIX; Ctrl-C, Ctrl-Break and
 // closing the window on Windows) no longer ends the process: it is only recorded, so that the
 // playback loop can end and zero the output. A broken pipe on standard output is ignored too.
 void hold_interrupts();
+// Records SIGPIPE's number as the interrupt when standard output can take no more: a buffered
+// write to it has failed (its reader gone, a full disk), or, on POSIX, it is a pipe or socket
+// whose reader has gone. Output to a pipe is buffered, so the pipe itself is asked.
+void check_standard_output();
 // The interrupt recorded since hold_interrupts (a signal number, non-zero), or 0 for none.
 int interrupt_pending();
 // The playback has stopped the scan and zeroed the output. On Windows a console close waits in

@@ -21,6 +21,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,6 +62,15 @@ std::atomic<int> holding{0};
 std::atomic<int> recorded_signal{0};
 
 constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Standard output is a pipe or a socket: a reader that has gone shows in poll().
+bool output_is_pipe = false;
+
+// Keeps the first interrupt: a later one while the run is closing changes nothing.
+void record(int signal_number) {
+    int none = 0;
+    recorded_signal.compare_exchange_strong(none, signal_number);
+}
 
 bool stdout_is_terminal() {
     return isatty(STDOUT_FILENO) == 1;
@@ -107,9 +117,7 @@ void on_input(int) {
 
 void on_ending_signal(int signal_number) {
     if (holding.load() != 0 && signal_number != SIGQUIT) {
-        // Keep the first one: a later signal while the run is closing changes nothing.
-        int none = 0;
-        recorded_signal.compare_exchange_strong(none, signal_number);
+        record(signal_number);
         return;
     }
     restore_terminal();
@@ -353,11 +361,33 @@ int key_pending() {
     return 0;
 }
 
+void tell_reading_from_terminal() {
+    if (isatty(STDIN_FILENO) != 1) return;
+    // Within 79 columns: one line on an 80-column terminal.
+    std::fputs("Reading the table from the terminal until Ctrl-D; aoplay /HE lists the options.\n",
+               stderr);
+}
+
 void hold_interrupts() {
     holding.store(1);
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
         catch_ending_signal(signal_number);
     std::signal(SIGPIPE, SIG_IGN);
+    struct stat output {};
+    output_is_pipe = fstat(STDOUT_FILENO, &output) == 0 &&
+                     (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode));
+}
+
+void check_standard_output() {
+    bool reader_gone = false;
+    if (output_is_pipe) {
+        // Asked without waiting: the system reports an error (a pipe) or a hang-up (a socket)
+        // on the writing end once nobody reads, whatever events are asked for.
+        struct pollfd watch {};
+        watch.fd = STDOUT_FILENO;
+        reader_gone = poll(&watch, 1, 0) == 1 && (watch.revents & (POLLERR | POLLHUP)) != 0;
+    }
+    if (reader_gone || std::ferror(stdout) != 0) record(SIGPIPE);
 }
 
 int interrupt_pending() {

@@ -14,6 +14,7 @@
 #include "console.h"
 
 #include <atomic>
+#include <cstdio>
 #include <new>
 #include <vector>
 
@@ -30,6 +31,8 @@ constexpr DWORD clear_cells = 4000;
 constexpr int signal_ctrl_c = 2;
 constexpr int signal_ctrl_break = 21;
 constexpr int signal_close = 1;
+// Standard output that can take no more is recorded as POSIX's SIGPIPE, which the runtime lacks.
+constexpr int signal_pipe = 13;
 
 // How long a close-window event waits for the run to zero the output. Windows ends the process
 // as soon as the handler returns, and on its own a few seconds after the event.
@@ -153,9 +156,23 @@ int key_pending() {
     return 0;
 }
 
+// A console is what GetConsoleMode answers for; a file, a pipe or the NUL device is not.
+void tell_reading_from_terminal() {
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
+    std::fputs("Reading the table from the console until Ctrl-Z then Enter; aoplay /HE lists the "
+               "options.\n",
+               stderr);
+}
+
 // Windows has no SIGPIPE: a write to a closed pipe fails with an error, it does not end us.
 void hold_interrupts() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+// A write to a pipe whose reader has gone fails like any other: the stream's error flag is enough.
+void check_standard_output() {
+    if (std::ferror(stdout) != 0) record(signal_pipe);
 }
 
 int interrupt_pending() {

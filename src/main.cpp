@@ -10,6 +10,7 @@
 int main(int argc, char **argv) {
     join_arguments(argc, argv);
     parse_options();
+    tell_reading_from_terminal();
     read_waveform();
     run_playback();
     std::free(values);

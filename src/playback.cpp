@@ -75,6 +75,12 @@ bool board_plays_table() {
 #endif
 }
 
+// The next index after `index` at which the status line ticks, past the buffer's end when the
+// next tick is the wrap to 0.
+std::int32_t next_tick(std::int32_t index, std::int32_t status_every) {
+    return (index / status_every + 1) * status_every;
+}
+
 // The table's value at a scan index; past the end of a short table, the resting level.
 float value_at(std::int32_t index) {
     return index < value_count ? values[index] : 0.0f;
@@ -117,6 +123,7 @@ void run_playback() {
     std::int32_t count = 0;
     std::int32_t index = -1;
     std::int32_t last_index = -1;
+    std::int32_t next_output_check = 0;
     while (!key_pending() && !interrupt_pending() && status == 1) {
         cbGetStatus(board, &status, &count, &index);
         if (status != 1 || index == last_index || index < 0) continue;
@@ -126,6 +133,12 @@ void run_playback() {
             set_cursor(status_col, status_row);
             say("Output Number: %3ld   ", static_cast<long>(index));
             say("        Value: %10.4f  ", static_cast<double>(value));
+        }
+        // Standard output is looked at once a status tick's index is reached or the index
+        // wraps, even when the tick itself fell inside a burst of samples and was not shown.
+        if (index >= next_output_check || index < last_index) {
+            check_standard_output();
+            next_output_check = next_tick(index, status_every);
         }
         last_index = index;
     }

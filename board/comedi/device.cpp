@@ -25,6 +25,10 @@ std::string open_failure(int error) {
     if (error == ENOTTY || error == EINVAL)
         return std::string("not a Comedi device (") + reason + ")";
     if (error == ENODEV) return std::string("no board is attached to it (") + reason + ")";
+    if (error == ENOENT)
+        return std::string(reason) + ": check that the board's Comedi driver module is loaded " +
+               "(lsmod) and, for a board that does not configure itself, that comedi_config " +
+               "has attached it";
     return reason;
 }
 

@@ -63,8 +63,7 @@ void print(int code, const char *call, const char *detail) {
                  is_warning(code) ? "warning" : "fatal", text_of(code), detail);
 }
 
-int handle(int code, const char *call, const char *detail) {
-    if (shown(code)) print(code, call, detail);
+int settle(int code) {
     if (stops(code)) {
         std::fprintf(stderr, "%s: stopping the program after error %d\n", board_name(), code);
         stop_program();
@@ -72,10 +71,23 @@ int handle(int code, const char *call, const char *detail) {
     return code;
 }
 
+int handle(int code, const char *call, const char *detail) {
+    if (shown(code)) print(code, call, detail);
+    return settle(code);
+}
+
 } // namespace
 
 bool is_warning(int code) {
     return code == bad_revision || code == bad_value || code == bad_error_handling;
+}
+
+bool reported(int code) {
+    return shown(code);
+}
+
+int fail_again(int code) {
+    return settle(code);
 }
 
 int set_error_handling(int new_reporting, int new_handling) {

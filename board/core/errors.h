@@ -42,6 +42,11 @@ int fail(int code, const char *call, long long value);
 // With the reason as the device or the system gives it.
 int fail(int code, const char *call, const char *reason);
 
+// Whether `code` is reported under the settings now.
+bool reported(int code);
+// A fault already reported once: handled as the settings say, without telling it again.
+int fail_again(int code);
+
 // Ends the program after a board error, leaving the board safe (defined with the board state).
 [[noreturn]] void stop_program();
 

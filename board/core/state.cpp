@@ -115,7 +115,12 @@ int fail_device(int code, const char *call) {
 
 int open_device(const char *call) {
     const int result = device().open();
-    return result == 0 ? 0 : fail_device(result, call);
+    if (result == 0) return 0;
+    // Every call tries the open again, and mostly fails it the same way: one fault of the
+    // device is told once a run.
+    if (device().fault == state.open_fault_told) return fail_again(result);
+    if (reported(result)) state.open_fault_told = device().fault;
+    return fail_device(result, call);
 }
 
 int set_output(std::uint16_t code, const char *call) {

@@ -8,6 +8,7 @@
 #include "output_table.h"
 
 #include <cstdint>
+#include <string>
 
 namespace board {
 
@@ -15,7 +16,8 @@ struct BoardState {
     Controls controls;
     Device *device = nullptr;
     ScanProgress *scan = nullptr;
-    OutputTable table; // handed over with aoSetOutputTable
+    OutputTable table;           // handed over with aoSetOutputTable
+    std::string open_fault_told; // why the device could not be opened, as reported
 };
 
 extern BoardState state;

@@ -55,6 +55,12 @@ class Playback : public testing::Test {
         call.term_signal = signal_number;
         return run_tool(call);
     }
+    ToolRun play_call(ToolCall call, const char *clock, int samples) {
+        call.env = {{"BOARDSIM_CLOCK", clock},
+                    {"BOARDSIM_TRACE", trace_path_},
+                    {"BOARDSIM_STOP_AFTER", std::to_string(samples)}};
+        return run_tool(call);
+    }
     Trace trace() const { return read_trace(trace_path_); }
 
     std::string trace_path_ = scratch_path("trace.csv");
@@ -146,6 +152,82 @@ TEST_F(Playback, AnInterruptEndsTheRunAsAKeyDoes) {
             expect_rests_at_zero(trace());
         }
         EXPECT_TRUE(played) << "no run played before the signal came";
+    }
+}
+
+// Samples the scan took, from its summary line.
+long scan_samples(const Trace &t) {
+    long samples = -1;
+    if (!t.summaries.empty()) std::sscanf(t.summaries.front().c_str(), "# samples=%ld", &samples);
+    return samples;
+}
+
+// The Windows build has only the stream's error flag, set once a buffered write has failed:
+// there a reader's going shows at the first flush after it.
+bool on_wine() {
+    return std::getenv("AOPLAY_WINE") != nullptr;
+}
+
+struct OutputGone {
+    const char *name;
+    const char *clock;
+    std::vector<std::string> args;
+    int stop_after; // where the board would end the run by itself
+    std::size_t reader_bytes = SIZE_MAX;
+    int reader_ms = -1;
+    const char *stdout_path = "";
+    long at_most = -1; // samples it may take before it ends, where that is known (not on wine)
+    bool only_asking = false; // nothing is written after the reader goes: only asking finds it
+};
+
+// Standard output that can take no more ends the run as SIGTERM does, at the latest at the next
+// status tick: with status 141 (128 + SIGPIPE), the closing steps done, the output at 0 V.
+TEST_F(Playback, StandardOutputThatCanTakeNoMoreEndsTheRunWithStatus141) {
+    const OutputGone cases[] = {
+        // Gone before the first sample: the check at index 0, a tick, ends the run there.
+        {"reader gone from the start", "step", {"/SL:1", "/XC:2", "/TS:100"}, 200000, 0, -1, "", 1},
+        // As `aoplay | head -c 100`: the reader goes after the first buffer's worth.
+        {"reader gone after 100 bytes", "step", {"/SL:1", "/XC:2", "/TS:100"}, 200000, 100},
+        // Gone while nothing has been written yet, the output still in the tool's buffer.
+        {"reader gone after 300 ms, real clock",
+         "real",
+         {"/SL:1", "/XC:2", "/TS:1000"},
+         30000,
+         SIZE_MAX,
+         300,
+         "",
+         -1,
+         true},
+        // A full disk: the run ends once a buffer's worth of status lines could not be written.
+        {"a full disk", "step", {"/SL:1", "/XC:2"}, 100000, SIZE_MAX, -1, "/dev/full"},
+    };
+    for (const auto &c : cases) {
+        if (c.only_asking && on_wine()) continue;
+        ToolCall call = tool_call(c.args, table(300));
+        call.stdout_pipe = c.stdout_path[0] == '\0';
+        call.reader_bytes = c.reader_bytes;
+        call.reader_ms = c.reader_ms;
+        call.stdout_path = c.stdout_path;
+        ToolRun run = play_call(call, c.clock, c.stop_after);
+        EXPECT_EQ(run.status, 141) << c.name << ": " << run.err;
+        EXPECT_EQ(run.end_signal, 0) << c.name << ": the tool ends itself";
+        EXPECT_EQ(run.err, "") << c.name;
+        if (c.reader_bytes > 0 && c.reader_bytes != SIZE_MAX) {
+            const std::string start = banner + status_fields(0, table_value(0)) +
+                                      status_fields(100, table_value(100)) +
+                                      status_fields(200, table_value(200));
+            // Read up to the status lines (on wine, of the text before its CRs were dropped).
+            EXPECT_GT(run.out.size(), banner.size()) << c.name;
+            EXPECT_EQ(run.out, start.substr(0, run.out.size())) << c.name;
+        }
+        Trace t = trace();
+        expect_rests_at_zero(t);
+        const long samples = scan_samples(t);
+        EXPECT_LT(samples, c.stop_after) << c.name << ": the board ended it, not the tool";
+        if (c.at_most > 0 && !on_wine()) {
+            EXPECT_LE(samples, c.at_most) << c.name;
+        }
+        std::printf("%s: ended after %ld samples\n", c.name, samples);
     }
 }
 

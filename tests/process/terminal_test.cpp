@@ -44,15 +44,16 @@ class InTerminal : public testing::Test {
         return shell("env -u TMUX tmux -L " + socket_ + " -f /dev/null " + arguments + " 2>&1");
     }
 
-    // Runs the tool in an 80 x 25 pane with the example table on standard input; with `gated`,
-    // only once open_gate() is called. The exit status and whatever the shell reads from the
-    // terminal afterwards land in done_.
-    void start(const std::string &args, bool gated = false) {
+    // Runs the tool in an 80 x 25 pane with the example table on standard input (`input`: the
+    // redirection, none for the terminal itself); with `gated`, only once open_gate() is
+    // called. The exit status and whatever the shell reads from the terminal afterwards land in
+    // done_.
+    void start(const std::string &args, bool gated = false,
+               const std::string &input = std::string(" < ") + EXAMPLE_TABLE) {
         const char *command = std::getenv("AOPLAY_COMMAND");
         std::string wait = gated ? "while [ ! -e " + gate_ + " ]; do sleep 0.05; done; " : "";
         std::string script = wait + "BOARDSIM_TRACE=" + trace_ + " " +
-                             (command != nullptr ? command : "aoplay") + " " + args + " < " +
-                             EXAMPLE_TABLE +
+                             (command != nullptr ? command : "aoplay") + " " + args + input +
                              "; rc=$?; read -r -t 2 -n 1 left; echo \"rc=$rc left=$left\" > " +
                              done_ + "; exec sleep 60";
         ASSERT_EQ(tmux("new-session -d -s run -x 80 -y 25 '" + script + "'"), "");
@@ -169,6 +170,33 @@ TEST_F(InTerminal, AKeyAlreadyPendingEndsTheRunBeforeAnythingPlays) {
     if (!on_wine_console()) {
         EXPECT_TRUE(played_rows(t).empty()) << "nothing is played";
     }
+}
+
+// A table typed at the terminal: one line says how to end it before anything is read, and
+// what is typed up to Ctrl-D plays.
+TEST_F(InTerminal, ATableReadFromTheTerminalIsSaidToBe) {
+    if (on_wine_console()) GTEST_SKIP() << "wine-console gives the tool a file to read";
+    const std::string told =
+        "Reading the table from the terminal until Ctrl-D; aoplay /HE lists the options.";
+    start("/TS:1", false, "");
+    ASSERT_TRUE(eventually([&] { return screen_row_starts(0, told); }))
+        << tmux("capture-pane -p -t run");
+    send("1.5 Enter -2 Enter");
+    ASSERT_TRUE(eventually([&] { return screen_row_starts(2, "-2"); }));
+    std::vector<std::string> rows = screen();
+    EXPECT_EQ(rows[0], told) << "one line";
+    EXPECT_EQ(rows[1], "1.5");
+    send("C-d");
+    ASSERT_TRUE(eventually([&] { return screen_row_starts(5, "Output Number:   1"); }))
+        << tmux("capture-pane -p -t run");
+    send("q");
+    EXPECT_EQ(done(), "rc=0 left=q");
+    Trace t = read_trace(trace_);
+    expect_output_back_at_zero(t);
+    std::vector<TraceRow> played = played_rows(t);
+    ASSERT_GE(played.size(), 2u);
+    EXPECT_EQ(played[0].raw, raw_code(1.5));
+    EXPECT_EQ(played[1].raw, raw_code(-2));
 }
 
 } // namespace

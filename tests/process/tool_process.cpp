@@ -1,5 +1,6 @@
 #include "tool_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -105,6 +106,8 @@ ToolRun run_tool(const ToolCall &call) {
     const std::string &stdin_file = call.stdin_path.empty() ? in_path : call.stdin_path;
     int feed[2] = {-1, -1};
     if (call.stdin_kind == Stdin::pipe && pipe(feed) != 0) return {};
+    int drain[2] = {-1, -1};
+    if (call.stdout_pipe && pipe(drain) != 0) return {};
 
     std::vector<std::string> words = call.command.empty() ? command_words() : call.command;
     words.insert(words.end(), call.args.begin(), call.args.end());
@@ -114,7 +117,12 @@ ToolRun run_tool(const ToolCall &call) {
             setenv(name.c_str(), value.c_str(), 1);
         // Standard output and error first, so that a closed standard input stays closed rather
         // than being taken by one of their files.
-        move_fd(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        if (call.stdout_pipe) {
+            close(drain[0]);
+            move_fd(drain[1], 1);
+        } else {
+            move_fd(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        }
         move_fd(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         switch (call.stdin_kind) {
         case Stdin::file:
@@ -160,6 +168,29 @@ ToolRun run_tool(const ToolCall &call) {
     }
 
     ToolRun run;
+    if (call.stdout_pipe) {
+        close(drain[1]);
+        fcntl(drain[0], F_SETFL, O_NONBLOCK);
+        if (call.reader_bytes == 0) {
+            close(drain[0]);
+            drain[0] = -1;
+        }
+    }
+    // Reads what the tool wrote to the pipe; the reader goes once it has had enough.
+    auto read_pipe = [&](long long ms) {
+        if (drain[0] < 0) return;
+        char buffer[4096];
+        while (run.out.size() < call.reader_bytes) {
+            std::size_t room = std::min(sizeof buffer, call.reader_bytes - run.out.size());
+            ssize_t got = read(drain[0], buffer, room);
+            if (got <= 0) break;
+            run.out.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (run.out.size() >= call.reader_bytes || (call.reader_ms >= 0 && ms >= call.reader_ms)) {
+            close(drain[0]);
+            drain[0] = -1;
+        }
+    };
     auto start = std::chrono::steady_clock::now();
     bool termed = false;
     for (int wstatus = 0;;) {
@@ -179,12 +210,18 @@ ToolRun run_tool(const ToolCall &call) {
             kill(pid, call.term_signal);
             termed = true;
         }
+        read_pipe(ms);
         if (ms > call.timeout_ms) kill(pid, SIGKILL);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    if (call.stdout_pipe) {
+        read_pipe(0);
+        if (drain[0] >= 0) close(drain[0]);
+        run.out = normalized(run.out);
+    }
     // Only a file gives back what was written to it: reading /dev/full, say, never ends.
     struct stat out_stat {};
-    if (stat(out_path.c_str(), &out_stat) == 0 && S_ISREG(out_stat.st_mode))
+    if (!call.stdout_pipe && stat(out_path.c_str(), &out_stat) == 0 && S_ISREG(out_stat.st_mode))
         run.out = normalized(read_file(out_path));
     run.err = without_wine_messages(normalized(read_file(err_path)));
     std::remove(in_path.c_str());

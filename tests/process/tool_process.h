@@ -5,6 +5,7 @@
 #ifndef AOPLAY_TOOL_PROCESS_H
 #define AOPLAY_TOOL_PROCESS_H
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,12 @@ struct ToolCall {
     int timeout_ms = 60000;
     long long address_space_limit = 0; // RLIMIT_AS of the tool in bytes (0: as inherited)
     std::vector<std::string> command;  // the program and its first words (empty: AOPLAY_COMMAND)
+    // Standard output to a pipe the test reads and then closes, the reader going away, once it
+    // has read reader_bytes bytes (0: before the tool starts) or reader_ms have passed (-1: no
+    // limit). What it read is the run's out.
+    bool stdout_pipe = false;
+    std::size_t reader_bytes = SIZE_MAX;
+    int reader_ms = -1;
 };
 
 ToolRun run_tool(const ToolCall &call);

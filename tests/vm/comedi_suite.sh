@@ -120,6 +120,32 @@ check "overrun: trace rows hold the table's code at their index" "wrong rows" \
     wrong_rows overrun-trace.csv
 show err.txt
 
+# --- The reader of standard output goes: the run ends as on SIGTERM, with status 141 (128 +
+# SIGPIPE), the scan stopped and the output at 0 V, though its output waits in the tool's buffer.
+readback pipe.csv
+mkfifo out.pipe
+AOPLAY_BOARD=comedi AOPLAY_TRACE=pipe-trace.csv aoplay /SL:1 /XC:2 /TS:1000 <steps.txt \
+    >out.pipe 2>err.txt &
+tool=$!
+sleep 2 <out.pipe # the reader: takes nothing and goes after 2 s
+(sleep 30 && kill -TERM $tool) 2>/dev/null & # ends a run that would go on: status 143
+watchdog=$!
+wait $tool 2>/dev/null
+status=$?
+kill $watchdog 2>/dev/null
+sleep 0.2
+kill -TERM $reader && wait $reader
+check "reader gone: status 141" "status $status" [ $status -eq 141 ] || show err.txt
+check "reader gone: nothing on standard error" "it said something" [ ! -s err.txt ] || show err.txt
+check "reader gone: trace rows hold the table's code at their index" "wrong rows" \
+    wrong_rows pipe-trace.csv
+check "reader gone: the scan summed up, the trace ends at 0 V" "trace cut short" \
+    eval 'grep -q "^# samples=" pipe-trace.csv && last_row_is_zero pipe-trace.csv'
+check "reader gone: a second handle read table values back" "none seen" table_codes_seen pipe.csv
+check "reader gone: the output rests at 0 V after" "at $(last_code pipe.csv)" \
+    [ "$(last_code pipe.csv)" = $zero ]
+echo "   ($(grep '^#' pipe-trace.csv))"
+
 # --- Devices that cannot be used: status 1, the reason, nothing driven.
 before=40000 # a level no run leaves
 ao_readback -w $before -t 0.001 >/dev/null 2>&1 ||
@@ -133,8 +159,13 @@ cant_use() { # name, expected text, command...
     check "$case_name: says why" "not said" has err.txt "$said" || show err.txt
     check "$case_name: nothing driven" "output moved" [ "$(output_now)" = "$before" ]
 }
-cant_use "absent device" "cannot open /dev/comedi5: No such file or directory" \
+cant_use "absent device" "cannot open /dev/comedi5: No such file or directory: check that the board's Comedi driver module is loaded" \
     env AOPLAY_BOARD=comedi:/dev/comedi5 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
+# Each board call tries the device again: its fault is told once, then the stop.
+check "absent device: one error line, then the stop line" "$(wc -l <err.txt) lines" \
+    eval '[ $(wc -l <err.txt) -eq 2 ] && [ $(grep -c "error 13 (fatal)" err.txt) -eq 1 ] &&
+          [ "$(tail -n 1 err.txt)" = "comedi: stopping the program after error 13" ]' ||
+    show err.txt
 cant_use "no permission" "cannot open /dev/comedi0: Permission denied" \
     su user -c 'AOPLAY_BOARD=comedi aoplay /SL:1 /XC:2 /TS:1000 </payload/steps.txt'
 cant_use "bad AOPLAY_BOARD" 'board: AOPLAY_BOARD="comedi1" names no board' \
