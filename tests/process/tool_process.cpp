@@ -108,6 +108,11 @@ ToolRun run_tool(const ToolCall &call) {
     if (call.stdin_kind == Stdin::pipe && pipe(feed) != 0) return {};
     int drain[2] = {-1, -1};
     if (call.stdout_pipe && pipe(drain) != 0) return {};
+    // A reader gone from the start is gone before the tool exists, whatever the scheduler does.
+    if (call.stdout_pipe && call.reader_bytes == 0) {
+        close(drain[0]);
+        drain[0] = -1;
+    }
 
     std::vector<std::string> words = call.command.empty() ? command_words() : call.command;
     words.insert(words.end(), call.args.begin(), call.args.end());
@@ -118,7 +123,7 @@ ToolRun run_tool(const ToolCall &call) {
         // Standard output and error first, so that a closed standard input stays closed rather
         // than being taken by one of their files.
         if (call.stdout_pipe) {
-            close(drain[0]);
+            if (drain[0] >= 0) close(drain[0]);
             move_fd(drain[1], 1);
         } else {
             move_fd(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
@@ -170,11 +175,7 @@ ToolRun run_tool(const ToolCall &call) {
     ToolRun run;
     if (call.stdout_pipe) {
         close(drain[1]);
-        fcntl(drain[0], F_SETFL, O_NONBLOCK);
-        if (call.reader_bytes == 0) {
-            close(drain[0]);
-            drain[0] = -1;
-        }
+        if (drain[0] >= 0) fcntl(drain[0], F_SETFL, O_NONBLOCK);
     }
     // Reads what the tool wrote to the pipe; the reader goes once it has had enough.
     auto read_pipe = [&](long long ms) {
