@@ -114,6 +114,11 @@ class ComediBoard final : public board::Device {
 
 // The device's reason for the last comedilib failure.
 std::string last_error();
+// The period a timed command runs at, in nanoseconds; 0 when it has no timer.
+unsigned period_of(const comedi_cmd &command);
+// Tests a command until the driver takes its arguments as they are: 0, or the stage that
+// refused it.
+int settle(comedi_t *device, comedi_cmd &command);
 
 } // namespace boardcomedi
 

@@ -17,27 +17,11 @@
 namespace boardcomedi {
 namespace {
 
-// The period a command runs at, in nanoseconds.
-unsigned period_of(const comedi_cmd &command) {
-    if (command.scan_begin_src == TRIG_TIMER) return command.scan_begin_arg;
-    return command.convert_arg * command.chanlist_len;
-}
-
 void set_period(comedi_cmd &command, unsigned period) {
     if (command.scan_begin_src == TRIG_TIMER)
         command.scan_begin_arg = period;
     else
         command.convert_arg = period;
-}
-
-// Tests until the driver takes the arguments as they are; 0, or the stage that refused.
-int settle(comedi_t *device, comedi_cmd &command) {
-    int tested = 0;
-    for (int round = 0; round < 5; ++round) {
-        tested = comedi_command_test(device, &command);
-        if (tested != 3 && tested != 4) break;
-    }
-    return tested;
 }
 
 } // namespace

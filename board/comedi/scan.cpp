@@ -30,11 +30,7 @@ unsigned period_for(std::int32_t rate) {
 
 // The rate the command runs at, samples per second, as a whole number.
 std::int32_t rate_of(const comedi_cmd &command) {
-    unsigned period = 0;
-    if (command.scan_begin_src == TRIG_TIMER)
-        period = command.scan_begin_arg;
-    else if (command.convert_src == TRIG_TIMER)
-        period = command.convert_arg * command.chanlist_len;
+    const unsigned period = period_of(command);
     if (period == 0) return 0;
     const double rate = std::round(ns_per_second / period);
     return rate < 1.0 ? 1 : rate > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(rate);
@@ -60,6 +56,23 @@ const char *test_failure(int stage) {
 
 } // namespace
 
+unsigned period_of(const comedi_cmd &command) {
+    if (command.scan_begin_src == TRIG_TIMER) return command.scan_begin_arg;
+    if (command.convert_src == TRIG_TIMER) return command.convert_arg * command.chanlist_len;
+    return 0;
+}
+
+// The driver fits the arguments to what it can do (its timer's steps, its fastest rate): test
+// again until it takes them as they are.
+int settle(comedi_t *device, comedi_cmd &command) {
+    int tested = 0;
+    for (int round = 0; round < 5; ++round) {
+        tested = comedi_command_test(device, &command);
+        if (tested != 3 && tested != 4) break;
+    }
+    return tested;
+}
+
 int ComediBoard::start_scan(const board::ScanRequest &request, std::int32_t &rate) {
     const std::string where =
         path + " analog input subdevice " + std::to_string(input.subdevice) + ": ";
@@ -75,13 +88,7 @@ int ComediBoard::start_scan(const board::ScanRequest &request, std::int32_t &rat
     command.stop_src = request.continuous ? TRIG_NONE : TRIG_COUNT;
     command.stop_arg = request.continuous ? 0 : static_cast<unsigned>(request.length);
     if (rate <= wake_each_sample_up_to) command.flags |= CMDF_WAKE_EOS;
-    // The driver fits the arguments to what it can do (its timer's steps, its fastest rate):
-    // test again until it takes them as they are.
-    int tested = 0;
-    for (int round = 0; round < 5; ++round) {
-        tested = comedi_command_test(device, &command);
-        if (tested != 3 && tested != 4) break;
-    }
+    const int tested = settle(device, command);
     if (tested != 0) {
         const char *why = test_failure(tested);
         fault = where + (why != nullptr ? why : last_error());
