@@ -260,6 +260,30 @@ TEST_F(Plot, SeveralScansEachWithItsSummaryAndMissedSamples) {
     }
 }
 
+// A clocked output's trace: a row per sample, and only what its summary counts was missed, even
+// where the input scan took a sample or two after the output's last row.
+TEST_F(Plot, ClockedOutputTracesAreDrawnWithTheirOwnMissedCount) {
+    if (std::getenv("AOPLAY_WINE") != nullptr) GTEST_SKIP() << "no clocked output on Windows";
+    const std::string trace = tool_trace(
+        {"/SL:1", "/TS:1000"}, "v\n1\n-2\n3\n",
+        {{"AOPLAY_OUTPUT", "clocked"}, {"BOARDSIM_CLOCK", "step"}, {"BOARDSIM_STOP_AFTER", "200"}});
+    ToolRun run;
+    std::string script = plot_script(trace, path("run.png"), &run);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(total(data_blocks(script)["missed"]), 0);
+    EXPECT_NE(script.find("samples=200 outputs=200 missed=0 polls=201 output=clocked"),
+              std::string::npos);
+
+    const std::string text =
+        std::string(header) + row(0, 0, -1, 0) + row(0.001, 1, 0, 1) + row(0.002, 2, 1, 2) +
+        row(0.003, 3, 2, 3) + "# samples=4 outputs=3 missed=0 polls=5 output=clocked\n" +
+        row(0.0041, 4, -1, 0) + row(0.005, 1, 0, 1) + row(0.006, 2, 1, 2) +
+        "# samples=5 outputs=2 missed=3 polls=3 output=clocked\n" + row(0.0101, 5, -1, 0);
+    script = plot_script(trace_file(text), path("short.png"), &run);
+    EXPECT_EQ(run.err, "") << "the rows agree with the summaries";
+    EXPECT_EQ(total(data_blocks(script)["missed"]), 3) << "only the second scan ran short";
+}
+
 TEST_F(Plot, ManyScansShowTheFirstFewAndTheTotals) {
     std::string text = header;
     for (int scan = 0; scan < 6; ++scan) {
