@@ -2,7 +2,8 @@
 # analog output runs commands: the tool's clocked output (the default there), seen through a
 # handle of the suite's own (ao_watch: the output command running, its queued codes the table's
 # in order), and what the kernel was asked for in each way of output (libioctl_log.so).
-# One line per check; the status is the number of failures.
+# One line per check; the status is the number of failures. The VM's buffers are 16 MiB
+# (comedi.comedi_default_buf_size_kb=16384): 8.4 s at 1 MS/s.
 set -u
 . ./checks.sh
 preload=/usr/local/bin/libioctl_log.so
@@ -21,7 +22,7 @@ clocked_rows_wrong() { # trace, period in seconds
 
 # --- Clocked runs ended by SIGTERM: the output command runs throughout, playing the table.
 for rate in 1000 100000 1000000; do
-    ao_watch -c codes.txt -b 20000 >watch.txt 2>&1 &
+    ao_watch -c codes.txt -b 50000 >watch.txt 2>&1 &
     watch=$!
     trace=""
     [ $rate -eq 1000 ] && trace=clocked-trace.csv
@@ -49,12 +50,12 @@ check "clocked trace: summed up as clocked, nothing missed" "$(grep '^#' clocked
     grep -q '^# samples=[0-9]* outputs=[0-9]* missed=0 polls=[0-9]* output=clocked$' \
     clocked-trace.csv
 
-# --- Stopped for longer than the output's buffer lasts (1.05 s at 1 MS/s): an underrun.
+# --- Stopped for longer than the output's buffer lasts (8.4 s at 1 MS/s): an underrun.
 AOPLAY_BOARD=comedi aoplay /SL:1 /XC:2 /TS:1000000 <steps.txt >out.txt 2>err.txt &
 tool=$!
 sleep 1
 kill -STOP $tool
-sleep 3
+sleep 11
 kill -CONT $tool
 wait $tool
 status=$?
