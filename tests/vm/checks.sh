@@ -27,3 +27,19 @@ awk 'NR > 1 { printf "%d\n", int(($2 - (-10)) / (10 - (-10)) * 65535 + 0.5) }' s
 
 # The output's code now, read through a handle of our own (refused while an output command runs).
 output_now() { ao_readback -t 0.005 2>/dev/null | tail -n 1 | cut -d, -f2; }
+
+# Runs that are refused leave the output where it was: at a level no run leaves.
+before=40000
+set_level_before() {
+    ao_readback -w $before -t 0.001 >/dev/null 2>&1 ||
+        fail "cannot set the output to $before first" "ao_readback failed"
+}
+refused() { # name, expected text, command...
+    case_name=$1 said=$2
+    shift 2
+    "$@" >out.txt 2>err.txt
+    status=$?
+    check "$case_name: status 1" "status $status" [ $status -eq 1 ] || show err.txt
+    check "$case_name: says why" "not said" has err.txt "$said" || show err.txt
+    check "$case_name: nothing driven" "output moved" [ "$(output_now)" = "$before" ]
+}

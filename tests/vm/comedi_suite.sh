@@ -5,29 +5,7 @@
 # clocked way, comedi_test's default).
 set -u
 export AOPLAY_OUTPUT=polled
-failures=0
-pass() { echo "ok $1"; }
-fail() {
-    echo "FAIL $1: $2"
-    failures=$((failures + 1))
-}
-check() { # name, what went wrong, test...
-    name=$1 why=$2
-    shift 2
-    if "$@"; then pass "$name"; else fail "$name" "$why"; fi
-}
-show() { # a file, for a failure's evidence
-    echo "--- $1:"
-    head -c 2000 "$1"
-    echo
-}
-
-zero=32768 # the code for 0 V on the -10 to +10 V range, 16 bits
-# The played table: values k / 8 - 9.125 V, exact in single precision, never 0 V, and a
-# different value at each next index, so a wrong index or a stray 0 V shows.
-awk 'BEGIN { print "index volts"; for (i = 0; i < 10000; i++) printf "%d %.3f\n", i, (i * 37 % 73) / 4 - 9.125 }' >steps.txt
-# Its codes by index, worked out as the board does: (v + 10) / 20 * 65535, halves up.
-awk 'NR > 1 { printf "%d\n", int(($2 - (-10)) / (10 - (-10)) * 65535 + 0.5) }' steps.txt >codes.txt
+. ./checks.sh
 
 # Rows of a trace with an index whose raw code is not the table's code at that index.
 wrong_rows() { # trace
@@ -44,11 +22,9 @@ table_codes_seen() { # readback
     awk -F, 'NR == FNR { known[$1] = 1; next } $2 in known { n++ } END { exit n == 0 }' codes.txt "$1"
 }
 last_code() { tail -n 1 "$1" | cut -d, -f2; }
-output_now() { ao_readback -t 0.005 2>/dev/null | tail -n 1 | cut -d, -f2; }
 played_rows() { awk -F, '/^[0-9]/ && $3 >= 0 { n++ } END { print n + 0 }' "$1"; }
 first_row_is_zero() { awk -F, -v z=$zero '/^[0-9]/ { exit !($3 == -1 && $4 == z) }' "$1"; }
 last_row_is_zero() { awk -F, -v z=$zero '/^[0-9]/ { last = $0 } END { split(last, f, ","); exit !(f[3] == -1 && f[4] == z) }' "$1"; }
-has() { grep -qF -- "$2" "$1"; }
 
 play() { # trace, rate: aoplay on the Comedi device in the background, its pid in $tool
     AOPLAY_BOARD=comedi AOPLAY_TRACE=$1 aoplay /SL:1 /XC:2 /TS:$2 <steps.txt >out.txt 2>err.txt &
@@ -61,7 +37,7 @@ readback() { # file: ao_readback in the background, its pid in $reader; waits un
 }
 
 # --- A run ended by SIGTERM: only table values and then 0 V on the output, as its trace says.
-before=$(output_now)
+start_level=$(output_now)
 readback run.csv
 play run-trace.csv 1000
 sleep 3
@@ -81,7 +57,7 @@ played=$(played_rows run-trace.csv)
 check "sigterm: the run played (rows: $played)" "too few rows" [ "$played" -ge 50 ]
 check "sigterm: the scan summed up" "no summary" grep -q '^# samples=[0-9]* outputs=' run-trace.csv
 check "sigterm: a second handle read table values back" "none seen" table_codes_seen run.csv
-check "sigterm: and nothing else but 0 V" "stray codes" stray_codes run.csv "$before"
+check "sigterm: and nothing else but 0 V" "stray codes" stray_codes run.csv "$start_level"
 check "sigterm: the output rests at 0 V after" "at $(last_code run.csv)" \
     [ "$(last_code run.csv)" = $zero ]
 rows=$(grep -c '^[0-9]' run-trace.csv)
@@ -147,28 +123,17 @@ check "reader gone: the output rests at 0 V after" "at $(last_code pipe.csv)" \
 echo "   ($(grep '^#' pipe-trace.csv))"
 
 # --- Devices that cannot be used: status 1, the reason, nothing driven.
-before=40000 # a level no run leaves
-ao_readback -w $before -t 0.001 >/dev/null 2>&1 ||
-    fail "cannot set the output to $before first" "ao_readback failed"
-cant_use() { # name, expected text, command...
-    case_name=$1 said=$2
-    shift 2
-    "$@" >out.txt 2>err.txt
-    status=$?
-    check "$case_name: status 1" "status $status" [ $status -eq 1 ] || show err.txt
-    check "$case_name: says why" "not said" has err.txt "$said" || show err.txt
-    check "$case_name: nothing driven" "output moved" [ "$(output_now)" = "$before" ]
-}
-cant_use "absent device" "cannot open /dev/comedi5: No such file or directory: check that the board's Comedi driver module is loaded" \
+set_level_before
+refused "absent device" "cannot open /dev/comedi5: No such file or directory: check that the board's Comedi driver module is loaded" \
     env AOPLAY_BOARD=comedi:/dev/comedi5 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
 # Each board call tries the device again: its fault is told once, then the stop.
 check "absent device: one error line, then the stop line" "$(wc -l <err.txt) lines" \
     eval '[ $(wc -l <err.txt) -eq 2 ] && [ $(grep -c "error 13 (fatal)" err.txt) -eq 1 ] &&
           [ "$(tail -n 1 err.txt)" = "comedi: stopping the program after error 13" ]' ||
     show err.txt
-cant_use "no permission" "cannot open /dev/comedi0: Permission denied" \
+refused "no permission" "cannot open /dev/comedi0: Permission denied" \
     su user -c 'AOPLAY_BOARD=comedi aoplay /SL:1 /XC:2 /TS:1000 </payload/steps.txt'
-cant_use "bad AOPLAY_BOARD" 'board: AOPLAY_BOARD="comedi1" names no board' \
+refused "bad AOPLAY_BOARD" 'board: AOPLAY_BOARD="comedi1" names no board' \
     env AOPLAY_BOARD=comedi1 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
 
 # --- A user in the group Debian's udev rule gives the device plays on it.

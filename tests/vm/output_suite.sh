@@ -81,18 +81,7 @@ check "sigkill: the device takes a new clocked run" "aoplay failed" \
     eval 'AOPLAY_BOARD=comedi timeout -s TERM 1 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt >/dev/null 2>err.txt; [ $? -eq 143 ]'
 
 # --- Ways of output refused before anything is driven.
-before=40000 # a level no run leaves
-ao_readback -w $before -t 0.001 >/dev/null 2>&1 ||
-    fail "cannot set the output to $before first" "ao_readback failed"
-refused() { # name, expected text, command...
-    case_name=$1 said=$2
-    shift 2
-    "$@" >out.txt 2>err.txt
-    status=$?
-    check "$case_name: status 1" "status $status" [ $status -eq 1 ] || show err.txt
-    check "$case_name: says why" "not said" has err.txt "$said" || show err.txt
-    check "$case_name: nothing driven" "output moved" [ "$(output_now)" = "$before" ]
-}
+set_level_before
 refused "clocked on an output without commands" \
     "AOPLAY_OUTPUT=clocked, but analog output subdevice 1 of /dev/comedi0 cannot run commands" \
     env LD_PRELOAD=$preload IOCTL_HIDE_OUTPUT_COMMANDS=1 AOPLAY_BOARD=comedi AOPLAY_OUTPUT=clocked \
