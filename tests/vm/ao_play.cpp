@@ -11,6 +11,8 @@
 // the table as sample SAMPLE. -f stops feeding after SECONDS and waits for the command to end
 // (an underrun). Standard error says when it starts and how it ends. Status 0 when it ended as
 // asked, 1 when the device failed or the command ended by itself when it was not to, 2 on usage.
+#include "vm_tool.h"
+
 #include <comedilib.h>
 
 #include <algorithm>
@@ -30,13 +32,9 @@
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
+using namespace vmtool;
+
 namespace {
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void request_stop(int) {
-    stop_requested = 1;
-}
 
 struct Options {
     std::string device = "/dev/comedi0";
@@ -47,17 +45,6 @@ struct Options {
     long wrong_sample = -1;  // -1: none
     double feed_seconds = 0; // 0: feed throughout
 };
-
-double now_s() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-void sleep_s(double seconds) {
-    timespec ts{0, static_cast<long>(seconds * 1e9)};
-    nanosleep(&ts, nullptr);
-}
 
 bool parse(int argc, char **argv, Options &options) {
     int option;
@@ -90,16 +77,6 @@ bool parse(int argc, char **argv, Options &options) {
     }
     return optind == argc && !options.codes_file.empty() && options.rate > 0 &&
            options.seconds >= 0 && options.queue >= 0 && options.feed_seconds >= 0;
-}
-
-std::vector<sampl_t> read_codes(const std::string &path) {
-    std::ifstream in(path);
-    std::vector<sampl_t> codes;
-    unsigned long code;
-    while (in >> code)
-        codes.push_back(static_cast<sampl_t>(code));
-    if (codes.empty()) std::fprintf(stderr, "ao_play: no codes in %s\n", path.c_str());
-    return codes;
 }
 
 // The lowest code above 0 that the table does not hold, so that neither the table nor a
@@ -228,13 +205,11 @@ int main(int argc, char **argv) {
                              "[-q SAMPLES] [-x SAMPLE] [-f SECONDS]\n");
         return 2;
     }
-    struct sigaction action {};
-    action.sa_handler = request_stop;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    catch_stop_signals();
 
     Player player;
-    player.codes = read_codes(options.codes_file);
+    const std::vector<unsigned> codes = read_codes("ao_play", options.codes_file, 65535);
+    player.codes.assign(codes.begin(), codes.end());
     if (player.codes.empty()) return 2;
     player.wrong_sample = options.wrong_sample;
     player.wrong_code = code_not_in(player.codes);

@@ -9,6 +9,8 @@
 // -w writes CODE to the channel first, so that a test knows the level before a run.
 // "ao_readback: sampling ..." on standard error says it has opened the device and started.
 // Status 0 after a clean end; 1 when the device cannot be opened or read, with the reason.
+#include "vm_tool.h"
+
 #include <comedilib.h>
 
 #include <cerrno>
@@ -22,13 +24,9 @@
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
+using namespace vmtool;
+
 namespace {
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void request_stop(int) {
-    stop_requested = 1;
-}
 
 struct Options {
     std::string device = "/dev/comedi0";
@@ -107,10 +105,7 @@ int main(int argc, char **argv) {
                              "[-o FILE] [-w CODE]\n");
         return 2;
     }
-    struct sigaction action {};
-    action.sa_handler = request_stop;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    catch_stop_signals();
 
     comedi_t *dev = comedi_open(options.device.c_str());
     if (!dev) {

@@ -15,6 +15,8 @@
 // One line on standard output sums the watch up. Status 0 when the command ran the whole watch
 // (with -u: ended in it) and every snapshot was in table order, 1 otherwise, 2 when the options,
 // the codes or the device cannot be used (the reason on standard error).
+#include "vm_tool.h"
+
 #include <comedilib.h>
 
 #include <cerrno>
@@ -31,13 +33,9 @@
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
+using namespace vmtool;
+
 namespace {
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void request_stop(int) {
-    stop_requested = 1;
-}
 
 struct Options {
     std::string device = "/dev/comedi0";
@@ -78,12 +76,6 @@ struct Snapshot {
     double copy_seconds = 0;
 };
 
-double now_s() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 void sleep_until(double t) {
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(t);
@@ -122,30 +114,6 @@ bool parse(int argc, char **argv, Options &options) {
     }
     return optind == argc && !options.codes_file.empty() && options.seconds >= 0 &&
            options.wait_seconds >= 0 && options.max_laps >= 0 && options.torn_slots >= 0;
-}
-
-// The table's codes, one a line; empty when the file is unusable (the reason said).
-std::vector<unsigned> read_codes(const std::string &path, unsigned maxdata) {
-    std::ifstream in(path);
-    if (!in) {
-        std::fprintf(stderr, "ao_watch: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
-        return {};
-    }
-    std::vector<unsigned> codes;
-    std::string line;
-    while (std::getline(in, line)) {
-        char *end = nullptr;
-        errno = 0;
-        unsigned long code = std::strtoul(line.c_str(), &end, 10);
-        if (end == line.c_str() || *end != '\0' || errno || code > maxdata) {
-            std::fprintf(stderr, "ao_watch: %s line %zu: \"%s\" is not a code of 0 to %u\n",
-                         path.c_str(), codes.size() + 1, line.c_str(), maxdata);
-            return {};
-        }
-        codes.push_back(static_cast<unsigned>(code));
-    }
-    if (codes.empty()) std::fprintf(stderr, "ao_watch: %s holds no codes\n", path.c_str());
-    return codes;
 }
 
 // ---- the check of one snapshot ----------------------------------------------------------
@@ -423,10 +391,7 @@ int main(int argc, char **argv) {
                              "[-l MAXLAPS] [-b SLOTS] [-u]\n");
         return 2;
     }
-    struct sigaction action {};
-    action.sa_handler = request_stop;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    catch_stop_signals();
 
     comedi_t *dev = comedi_open(options.device.c_str());
     if (!dev) {
@@ -437,7 +402,8 @@ int main(int argc, char **argv) {
     int found = find_ao(dev, options);
     if (found < 0) return 2;
     unsigned ao = static_cast<unsigned>(found);
-    std::vector<unsigned> codes = read_codes(options.codes_file, comedi_get_maxdata(dev, ao, 0));
+    std::vector<unsigned> codes =
+        read_codes("ao_watch", options.codes_file, comedi_get_maxdata(dev, ao, 0));
     if (codes.empty()) return 2;
 
     // The map waits for the command: while it is mapped the buffer cannot be resized, which the

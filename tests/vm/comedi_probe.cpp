@@ -12,6 +12,8 @@
 //   command comedi_probe open PATH                      what opening PATH gives
 //
 // DEVICE is /dev/comedi0 unless COMEDI_DEVICE names another.
+#include "vm_tool.h"
+
 #include <comedilib.h>
 
 #include <algorithm>
@@ -30,24 +32,13 @@
 
 [[maybe_unused]] static const char version_stamp[] = "3.01.01b";
 
+using namespace vmtool;
+
 namespace {
 
 const char *device_path() {
     const char *path = std::getenv("COMEDI_DEVICE");
     return path && *path ? path : "/dev/comedi0";
-}
-
-double now_s() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-void sleep_s(double seconds) {
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(seconds);
-    ts.tv_nsec = static_cast<long>((seconds - static_cast<double>(ts.tv_sec)) * 1e9);
-    nanosleep(&ts, nullptr);
 }
 
 const char *errno_name(int error) {
