@@ -1,16 +1,24 @@
-// What the Comedi board's status call costs while its scan runs, against what asking the
-// device's buffer costs at the least: the bare comedi_get_buffer_contents call, and that call
-// with marking what it found as read, next to a bare clock read. All in one process, so in one
-// VM run (bench/comedi-poll). The device is /dev/comedi0 unless COMEDI_DEVICE names another.
+// What the Comedi board's status call costs while its scan runs, with the output polled and
+// with it clocked, against what asking the device's buffer costs at the least: the bare
+// comedi_get_buffer_contents call, and that call with marking what it found as read, next to
+// the bare COMEDI_POLL request and a bare clock read. All in one process, so in one VM run
+// (bench/comedi-poll). The device is /dev/comedi0 unless COMEDI_DEVICE names another.
 #include "board.h"
+#include "core/state.h"
+#include "table.h"
 
 #include <comedilib.h>
 
 #include <benchmark/benchmark.h>
 
+#include <cerrno>
+#include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <vector>
 
@@ -103,24 +111,74 @@ void BM_GetBufferContentsAndMark(benchmark::State &state) {
 }
 BENCHMARK(BM_GetBufferContentsAndMark)->Arg(10000);
 
-// The board's status call in the tool's own scan: 10000 samples, continuous, at the rate given.
-void BM_BoardGetStatus(benchmark::State &state) {
-    std::vector<std::uint16_t> buffer(10000);
-    auto rate = static_cast<std::int32_t>(state.range(0));
-    if (cbAInScan(0, 0, 0, 10000, &rate, 1, buffer.data(), 0x2B) != 0) {
-        state.SkipWithError("cbAInScan failed");
-        return;
+// What a status call adds where it asks the driver to move its samples into the buffer: the
+// request alone, on the running input. comedi_test has no such request (EINVAL each time), so
+// this is what asking at every call would cost on a driver without one.
+void BM_PollRequest(benchmark::State &state) {
+    Device &dev = device();
+    unsigned chanlist[1];
+    if (!start(state, dev, chanlist)) return;
+    const int fd = comedi_fileno(dev.handle);
+    std::int64_t calls = 0, refused = 0;
+    for (auto _ : state) {
+        if (ioctl(fd, COMEDI_POLL, dev.ai) < 0 && errno == EINVAL) ++refused;
+        ++calls;
     }
+    comedi_cancel(dev.handle, dev.ai);
+    state.counters["einval_share"] =
+        calls > 0 ? static_cast<double>(refused) / static_cast<double>(calls) : 0.0;
+}
+BENCHMARK(BM_PollRequest)->Arg(10000);
+
+// The board as the tool meets it, its output played as `mode` says: the board reads
+// AOPLAY_OUTPUT once, at its first call after a reset. False, with the case skipped, if the
+// table does not play as asked or the scan does not start.
+bool start_board(benchmark::State &state, const char *mode, std::vector<std::uint16_t> &buffer) {
+    board::reset_board();
+    setenv("AOPLAY_OUTPUT", mode, 1);
+    std::vector<float> volts(buffer.size());
+    for (std::size_t i = 0; i < volts.size(); ++i)
+        volts[i] = static_cast<float>(5.0 * std::sin(static_cast<double>(i) / 1591.55));
+    int clocked = 0;
+    if (aoSetOutputTable(0, volts.data(), static_cast<std::int32_t>(volts.size()), &clocked) != 0 ||
+        clocked != (std::strcmp(mode, "clocked") == 0 ? 1 : 0)) {
+        state.SkipWithError("the table does not play as AOPLAY_OUTPUT asks");
+        return false;
+    }
+    auto rate = static_cast<std::int32_t>(state.range(0));
+    if (cbAInScan(0, 0, 0, static_cast<std::int32_t>(buffer.size()), &rate, 1, buffer.data(),
+                  0x2B) != 0) {
+        state.SkipWithError("cbAInScan failed");
+        return false;
+    }
+    return true;
+}
+
+// Ends as the tool does, with the output at 0 V, so that the board lets its guard go.
+void stop_board() {
+    cbStopBackground(0);
+    std::uint16_t zero = 0;
+    cbFromEngUnits(0, 0, 0.0f, &zero);
+    cbAOut(0, 0, 0, zero);
+    board::reset_board();
+}
+
+// The board's status call in the tool's own scan: 10000 samples, continuous, at the rate given.
+void BM_BoardGetStatus(benchmark::State &state, const char *mode) {
+    std::vector<std::uint16_t> buffer(10000);
+    if (!start_board(state, mode, buffer)) return;
     std::int16_t status = 0;
     std::int32_t count = 0, index = 0;
     for (auto _ : state) {
         cbGetStatus(0, &status, &count, &index);
         benchmark::DoNotOptimize(index);
     }
-    cbStopBackground(0);
     state.counters["samples"] = count;
+    state.counters["played"] = static_cast<double>(board::scan().played);
+    stop_board();
 }
-BENCHMARK(BM_BoardGetStatus)->Arg(10000);
+BENCHMARK_CAPTURE(BM_BoardGetStatus, polled, "polled")->Arg(10000)->Arg(1000000);
+BENCHMARK_CAPTURE(BM_BoardGetStatus, clocked, "clocked")->Arg(10000)->Arg(1000000);
 
 } // namespace
 
@@ -130,6 +188,9 @@ int main(int argc, char **argv) {
     setenv("AOPLAY_BOARD",
            (std::string("comedi:") + (path && *path ? path : "/dev/comedi0")).c_str(), 1);
     cbErrHandling(3, 2);
+    // Each case's board starts a guard process, which ends when the case lets it go: reaped
+    // so, not left as zombies.
+    std::signal(SIGCHLD, SIG_IGN);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -196,16 +196,17 @@ int ComediBoard::poll() {
     return taken;
 }
 
+// The output stops first, so that it plays nothing once the scan has stopped.
 void ComediBoard::stop() {
+    end_output();
     take_samples(true);
     comedi_cancel(device, input.subdevice);
-    end_output();
 }
 
 void ComediBoard::stop_at_exit() {
+    end_output();
     take_samples(false);
     comedi_cancel(device, input.subdevice);
-    end_output();
 }
 
 } // namespace boardcomedi
