@@ -7,6 +7,9 @@
 set -u
 . ./checks.sh
 preload=/usr/local/bin/libioctl_log.so
+# A tool built with AddressSanitizer wants its runtime first; the log's library only wraps
+# ioctl, which it hands on to whatever comes next.
+preloaded="ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=$preload"
 
 # A clocked trace: after the resting write, one row per sample n = 0, 1, 2, ... with count
 # n + 1, index n mod 10000, the table's code at that index, a period later than the row before.
@@ -84,7 +87,7 @@ check "sigkill: the device takes a new clocked run" "aoplay failed" \
 set_level_before
 refused "clocked on an output without commands" \
     "AOPLAY_OUTPUT=clocked, but analog output subdevice 1 of /dev/comedi0 cannot run commands" \
-    env LD_PRELOAD=$preload IOCTL_HIDE_OUTPUT_COMMANDS=1 AOPLAY_BOARD=comedi AOPLAY_OUTPUT=clocked \
+    env $preloaded IOCTL_HIDE_OUTPUT_COMMANDS=1 AOPLAY_BOARD=comedi AOPLAY_OUTPUT=clocked \
     aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
 refused "a bad AOPLAY_OUTPUT" 'board: AOPLAY_OUTPUT="sideways" names no way of output' \
     env AOPLAY_BOARD=comedi AOPLAY_OUTPUT=sideways aoplay /SL:1 /XC:2 /TS:1000 <steps.txt
@@ -95,7 +98,7 @@ asked() { # log, output, rate, more environment...
     log=$1 output=$2 rate=$3
     shift 3
     rm -f "$log"
-    env LD_PRELOAD=$preload IOCTL_LOG=$log AOPLAY_BOARD=comedi AOPLAY_OUTPUT=$output \
+    env $preloaded IOCTL_LOG=$log AOPLAY_BOARD=comedi AOPLAY_OUTPUT=$output \
         AOPLAY_TRACE=asked-trace.csv "$@" timeout -s TERM 2 aoplay /SL:1 /XC:2 /TS:$rate \
         <steps.txt >/dev/null 2>err.txt
 }
