@@ -83,6 +83,16 @@ check "sigkill: the output is back at 0 V" "at $(output_now)" [ "$(output_now)" 
 check "sigkill: the device takes a new clocked run" "aoplay failed" \
     eval 'AOPLAY_BOARD=comedi timeout -s TERM 1 aoplay /SL:1 /XC:2 /TS:1000 <steps.txt >/dev/null 2>err.txt; [ $? -eq 143 ]'
 
+# --- A user in the group Debian's udev rule gives the device: the output's buffer is theirs to
+# map and feed as well.
+chgrp iocard /dev/comedi0 && chmod 660 /dev/comedi0
+su lab -c 'AOPLAY_BOARD=comedi AOPLAY_TRACE=/tmp/lab-trace.csv timeout -s TERM 1 aoplay /SL:1 /XC:2 /TS:1000 </payload/steps.txt' \
+    >out.txt 2>err.txt
+status=$?
+chgrp root /dev/comedi0 && chmod 600 /dev/comedi0
+check "group iocard: plays clocked" "status $status" \
+    eval '[ $status -eq 143 ] && grep -q "output=clocked$" /tmp/lab-trace.csv' || show err.txt
+
 # --- Ways of output refused before anything is driven.
 set_level_before
 refused "clocked on an output without commands" \
