@@ -14,11 +14,6 @@ struct OutputTable {
     std::int64_t zero_microvolts = 0;
     bool clocked = false; // the board plays the table itself
 
-    // The code of output sample `sample` in a scan whose buffer holds `length` samples.
-    std::uint16_t code_of(std::int64_t sample, std::int64_t length) const {
-        const auto index = static_cast<std::size_t>(sample % length);
-        return index < codes.size() ? codes[index] : zero_code;
-    }
     // The codes of samples first .. first + n - 1, into `out`.
     void fill(std::uint16_t *out, std::int64_t first, std::int64_t n, std::int64_t length) const;
 };

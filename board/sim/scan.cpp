@@ -44,14 +44,17 @@ std::int64_t samples_due(const Scan &s, std::int64_t now) {
     return seconds * s.setup.rate + rest * s.setup.rate / s.setup.per_second;
 }
 
-// The newest n samples read what the clocked output played with each of them.
+// The newest n samples read what the clocked output played with each of them. Sample k sits at
+// slot k mod length, which is also the index of the table's code played with it.
 void fill_looped(const Scan &s, std::int64_t n) {
+    const board::OutputTable &table = *s.setup.looped_table;
     std::int64_t slot = board::progress_slot_of_newest(s, n);
-    std::int64_t sample = s.acquired - n;
     auto *bytes = static_cast<unsigned char *>(s.buffer);
-    for (std::int64_t i = 0; i < n; ++i, ++sample) {
-        const std::uint16_t code = loopback_code(s.setup.looped_table->code_of(sample, s.length));
-        std::memcpy(bytes + static_cast<std::size_t>(slot) * sizeof code, &code, sizeof code);
+    for (std::int64_t i = 0; i < n; ++i) {
+        const auto at = static_cast<std::size_t>(slot);
+        const std::uint16_t code =
+            loopback_code(at < table.codes.size() ? table.codes[at] : table.zero_code);
+        std::memcpy(bytes + at * sizeof code, &code, sizeof code);
         if (++slot == s.length) slot = 0;
     }
 }

@@ -52,7 +52,8 @@ class BoardTest : public ::testing::Test {
   protected:
     void SetUp() override {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
-        for (const char *name : {"BOARDSIM_CLOCK", "BOARDSIM_STOP_AFTER", "BOARDSIM_TRACE"})
+        for (const char *name :
+             {"BOARDSIM_CLOCK", "BOARDSIM_STOP_AFTER", "BOARDSIM_TRACE", "AOPLAY_OUTPUT"})
             unsetenv(name);
         boardsim::reset_for_tests();
     }

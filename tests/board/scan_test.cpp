@@ -1,6 +1,7 @@
 // The scan: index sequence, its end, the loopback samples in the buffer, and its timing.
 #include "board_test.h"
 #include "sim/scan.h"
+#include "table.h"
 
 #include <chrono>
 #include <thread>
@@ -99,6 +100,30 @@ TEST_F(BoardStepScan, BufferHoldsTheOutputLoopedBack) {
     }
     for (std::size_t i = std::size(cases) + 1; i < buffer.size(); ++i)
         EXPECT_EQ(buffer[i], untouched) << "written ahead of the scan at " << i;
+}
+
+// A clocked output looped back: input sample k reads the code played with it, the table's at
+// index k mod the buffer's length, 0 V past a short table, on through the wrap.
+TEST_F(BoardStepScan, BufferHoldsTheClockedOutputLoopedBack) {
+    set("AOPLAY_OUTPUT", "clocked");
+    const float table[] = {1.0f, -2.0f};
+    int clocked = 0;
+    ASSERT_EQ(aoSetOutputTable(0, table, 2, &clocked), 0);
+    ASSERT_EQ(clocked, 1);
+    std::vector<std::uint16_t> buffer(4, untouched);
+    ASSERT_EQ(start_scan(buffer, 1000), 0);
+    const std::uint16_t one_volt = 39322, minus_two = 19660, zero = 32768; // read at +/-5 V
+    const std::vector<std::vector<std::uint16_t>> after = {
+        {one_volt, untouched, untouched, untouched}, {one_volt, minus_two, untouched, untouched},
+        {one_volt, minus_two, zero, untouched},      {one_volt, minus_two, zero, zero},
+        {one_volt, minus_two, zero, zero}, // sample 4 in slot 0 again: the table's index 0
+    };
+    for (std::size_t k = 0; k < after.size(); ++k) {
+        SCOPED_TRACE(k);
+        if (k == 4) buffer[0] = untouched;
+        poll();
+        EXPECT_EQ(buffer, after[k]);
+    }
 }
 
 TEST_F(BoardStepScan, OptionsChooseWhatTheBufferGets) {
